@@ -1,0 +1,7 @@
+#include "sockets/socket_commands.h"
+
+#include "link/assembler.h"
+
+void HandleSocketCommand() {
+    ReportUnknownCommand();
+}
