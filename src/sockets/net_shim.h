@@ -16,6 +16,36 @@ int NetStartup();
 // Shuts the socket library down; on Windows this also releases every socket still open.
 void NetCleanup();
 
+// --- TCP sockets -----------------------------------------------------------------------------
+// Every wait below also watches the reader stop signal and gives up at once when it is raised.
+
+// Creates an unconnected TCP socket (family 2, type 1 stream, protocol 6). Returns kNoSocket on
+// failure.
+NetSocket NetOpenTcp();
+
+// Closes the socket.
+void NetCloseSocket(NetSocket s);
+
+// Connects `s` to the IPv4 `address` (4 bytes, network order) and `port` (host order), using the
+// socket address family `family` as the device gave it. Blocks until the stack has an answer or the
+// stop signal is raised. Returns 1 when connected, 0 on failure or stop.
+int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t address[4]);
+
+// One send of `count` bytes (count >= 0) with no flags. Returns the number accepted, or -1.
+int NetSend(NetSocket s, const uint8_t* data, int count);
+
+// Waits up to `timeout_ms` for `s` to become readable. Returns 1 readable, 0 when the time ran out,
+// -1 on failure or when the stop signal is raised.
+int NetWaitReadable(NetSocket s, unsigned timeout_ms);
+
+// Reads one byte. Returns 1 when a byte was stored, 0 when the peer has closed, -1 on failure.
+int NetReadByte(NetSocket s, uint8_t* byte);
+
+// Looks up `name` with the platform resolver and stores the first IPv4 address of its answer.
+// Returns 1 when found, 0 when there is none or the stop signal was raised (the lookup, which the
+// platform cannot interrupt, is then abandoned where it runs).
+int NetResolveIPv4(const char* name, uint8_t address[4]);
+
 // --- Reader stop signal ---------------------------------------------------------------------
 
 // Raises the stop signal: every wait of the reader thread, now or later, returns at once until the

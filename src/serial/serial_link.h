@@ -1,0 +1,21 @@
+// The serial port through which the device is attached, and the reader thread that feeds the
+// assembler. Called from the window's thread; the reader thread does all protocol work.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Opens port `number` (1 to 4 are COM1: to COM4:) at the speed last chosen and starts its reader
+// thread. Returns 1 when the port is open, 0 when it could not be opened (silently: no port is then
+// open, and writes and reads do nothing). Never called while a port is open.
+int OpenPort(int number);
+
+// Stops the reader thread wherever it is (its interrupted command sends no reply), discards pending
+// input and output and closes the port. Returns promptly. Does nothing when no port is open.
+void ClosePort();
+
+// Remembers `speed` (9600 or 38400 bit/s) and applies it to the open port, if any.
+void SetBaudRate(unsigned speed);
+
+// Reads what the port holds now, up to `max` bytes, without waiting. Returns the count, or 0.
+size_t ReadPort(uint8_t* buffer, size_t max);
