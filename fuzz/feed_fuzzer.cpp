@@ -1,0 +1,31 @@
+// Feeds arbitrary chunk sequences to the assembler with every handler live. The input is a run of
+// chunks, each a length byte L followed by L + 1 bytes (the last chunk takes what is left). Every
+// input starts from a fresh link: empty receive buffer, adapter off, every socket slot free.
+#include <cstddef>
+#include <cstdint>
+
+#include "adapter/adapter.h"
+#include "link/assembler.h"
+#include "sockets/socket_slots.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ResetReceiveBuffer();
+    g_adapter = AdapterState{};
+    while (size > 0) {
+        size_t len = size_t{data[0]} + 1;
+        ++data;
+        --size;
+        if (len > size) {
+            len = size;
+        }
+        if (len > 0) {
+            FeedReceivedBytes(data, len);
+        }
+        data += len;
+        size -= len;
+    }
+    for (int slot = 0; slot < 8; ++slot) {
+        CloseSocketSlot(static_cast<uint8_t>(slot));
+    }
+    return 0;
+}
