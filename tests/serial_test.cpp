@@ -145,6 +145,12 @@ TEST_F(SerialTest, RequestsInBurstsAndSplitAcrossManyChunks) {
     ASSERT_TRUE(
         device.WriteChunks(RequestFrame(0x01, 0x11, {10, 0, 0, 1, 10, 0, 0, 2}), {5, 1, 3, 1}));
     EXPECT_EQ(device.Read(5), kSetDnsAnswer);
+    // Bytes a terminal would take as flow control, signals, line ends or end of file travel as
+    // they are (a socket frame starts with 11, which is XON): no byte is eaten, so the frame is
+    // complete and answered.
+    EXPECT_EQ(device.Request(
+                  RequestFrame(0x01, 0x11, {0x11, 0x13, 0x03, 0x0D, 0x0A, 0x04, 0x7F, 0x1A}), 5),
+              kSetDnsAnswer);
     EXPECT_TRUE(device.Quiet(50ms));
 
     // A request that arrives while the dial-up pause runs waits in the port, then is answered.
