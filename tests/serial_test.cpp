@@ -108,7 +108,7 @@ TEST_F(SerialTest, WholeAdapterConversation) {
     EXPECT_GE(MillisSince(start), 500);  // the dial-up pause is real on this port
     EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x03));
 
-    EXPECT_EQ(device.Request(RequestFrame(0x01, 0x10), 5), kSetPppAnswer);
+    EXPECT_EQ(device.Exchange(RequestFrame(0x01, 0x10)), kSetPppAnswer);
     EXPECT_EQ(device.Request(RequestFrame(0x01, 0x11, {8, 8, 8, 8, 8, 8, 4, 4}), 5), kSetDnsAnswer);
     EXPECT_EQ(device.Request(kHangupRequest, 5), kHangupAnswer);
     EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x02));
