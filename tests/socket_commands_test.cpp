@@ -106,6 +106,13 @@ TEST_F(SocketCommandsTest, RefusedConnectRepliesZeroAndKeepsTheSocket) {
     EXPECT_EQ(Reply(ConnectRequest(0x00, ClosedLoopbackPort())), "11 00 03 03 00 00");
     EXPECT_EQ(Reply(ConnectRequest(0x05, ClosedLoopbackPort())), "11 00 03 03 05 00");
     EXPECT_EQ(Reply(ConnectRequest(0xFF, ClosedLoopbackPort())), "11 00 03 03 FF 00");
+    // Only family 00 02 connects, whatever the address.
+    LoopbackServer server;
+    for (uint8_t family : {0x00, 0x17}) {
+        Bytes request = ConnectRequest(0x00, server.Port());
+        request[6] = family;
+        EXPECT_EQ(Reply(request), "11 00 03 03 00 00");
+    }
     EXPECT_EQ(Reply({0x11, 0x00, 0x02, 0x07, 0x00}), "11 00 03 07 00 01");
 }
 
