@@ -62,46 +62,6 @@ TEST_F(SocketSlotsTest, FreeSlotsAndIndexesOutsideTheTableFail) {
     EXPECT_EQ(g_slots.cursor, before.cursor);
 }
 
-TEST_F(SocketSlotsTest, RefusedConnectLeavesTheSocketInItsSlot) {
-    uint8_t slot = AllocSocketSlot();
-    ASSERT_EQ(slot, 0);
-    const Bytes block = LoopbackAddressBlock(ClosedLoopbackPort());
-    EXPECT_EQ(ConnectSocketSlot(0, block.data()), 0);
-    EXPECT_NE(g_slots.slot[0].socket, kNoSocket);
-    EXPECT_EQ(AllocSocketSlot(), 1);
-    EXPECT_EQ(CloseSocketSlot(0), 1);
-}
-
-TEST_F(SocketSlotsTest, SendGoesOutOnceAndNeverWithANegativeCount) {
-    LoopbackServer server;
-    int8_t slot = ConnectedSlot(server);
-    ASSERT_GE(slot, 0);
-    const uint8_t data[3] = {0x41, 0x42, 0x43};
-    EXPECT_EQ(SendOnSlot(slot, data, 3), 3);
-    EXPECT_EQ(SendOnSlot(slot, data, -1), -1);
-    EXPECT_EQ(SendOnSlot(slot, data, -128), -1);
-    EXPECT_EQ(SendOnSlot(slot, data, 0), 0);
-    EXPECT_EQ(SendOnSlot(slot, data + 2, 1), 1);
-    ASSERT_TRUE(server.WaitReceived(4, kPatience));
-    EXPECT_EQ(server.Received(), (Bytes{0x41, 0x42, 0x43, 0x43}));
-
-    // An unconnected socket fails the send.
-    uint8_t loose = AllocSocketSlot();
-    EXPECT_EQ(SendOnSlot(static_cast<int8_t>(loose), data, 3), -1);
-}
-
-TEST_F(SocketSlotsTest, ReceiveBlockTakesTheCountAndLeavesTheRest) {
-    LoopbackServer server;
-    int8_t slot = ConnectedSlot(server);
-    ASSERT_GE(slot, 0);
-    server.Send({0x61, 0x62, 0x63, 0x64, 0x65, 0x66});
-    EXPECT_EQ(Block(slot, 4), (Bytes{0x61, 0x62, 0x63, 0x64}));
-    // Counts of 0 and below never touch the socket.
-    EXPECT_EQ(Block(slot, 0), Bytes{});
-    EXPECT_EQ(Block(slot, -128), Bytes{});
-    EXPECT_EQ(Block(slot, 2), (Bytes{0x65, 0x66}));
-}
-
 TEST_F(SocketSlotsTest, ReceiveLineEndsAtACrLfAfterTheFirstTwoBytes) {
     LoopbackServer server;
     int8_t slot = ConnectedSlot(server);
