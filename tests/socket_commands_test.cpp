@@ -148,6 +148,15 @@ TEST_F(SocketCommandsTest, SendFailuresReplyFFAndSendNothing) {
     EXPECT_EQ(Reply({0x11, 0x00, 0x03, 0x0E, 0x00, 0x21}), "11 00 03 0E 00 01");
     ASSERT_TRUE(server.WaitReceived(1, kPatience));
     EXPECT_EQ(server.Received(), Bytes{0x21});
+
+    // Once the peer has gone, sends fail with FF (and do not end the program with SIGPIPE).
+    server.Disconnect();
+    ASSERT_TRUE(server.WaitDisconnected(kPatience));
+    std::string reply;
+    for (int i = 0; i < 50 && reply != "11 00 03 0E 00 FF"; ++i) {
+        reply = Reply({0x11, 0x00, 0x03, 0x0E, 0x00, 0x21});
+    }
+    EXPECT_EQ(reply, "11 00 03 0E 00 FF");
 }
 
 TEST_F(SocketCommandsTest, ShortRequestsNeverUseBytesLeftFromEarlierFrames) {
