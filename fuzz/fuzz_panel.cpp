@@ -19,4 +19,6 @@ void PanelShowError(const char*) {}
 
 void WritePort(const uint8_t*, size_t) {}
 
-int PauseReader(unsigned) { return 1; }
+int PauseReader(unsigned) {
+    return 1;
+}

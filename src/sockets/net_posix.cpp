@@ -161,6 +161,12 @@ int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t addres
         // "dissolve the association" and report success for a connect that made no connection.
         return 0;
     }
+#if ZUNDREL_CONFINED_NET
+    // The confined build (fuzzing) never leaves this machine: only loopback addresses connect.
+    if (address[0] != 127) {
+        return 0;
+    }
+#endif
     struct sockaddr_in sa;
     memset(&sa, 0, sizeof sa);
     static_assert(sizeof sa == 16, "the device's socket address block is 16 bytes");
@@ -275,6 +281,12 @@ void* LookupWorker(void* arg) {
 }  // namespace
 
 int NetResolveIPv4(const char* name, uint8_t address[4]) {
+#if ZUNDREL_CONFINED_NET
+    // The confined build (fuzzing) asks no name server: only "localhost" is looked up.
+    if (strcmp(name, "localhost") != 0) {
+        return 0;
+    }
+#endif
     LookupRecord* record = new (std::nothrow) LookupRecord;
     if (record == nullptr) {
         return 0;
