@@ -4,6 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   googletest libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev python3
 )
 missing=()
 for p in "${packages[@]}"; do

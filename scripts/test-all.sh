@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: once as built normally, once with AddressSanitizer and
-# UndefinedBehaviorSanitizer.
+# Sets up, builds and runs every test: once as built normally, a short fuzz run of the assembler
+# (the long run is in the README), and once more with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2
+scripts/fuzz.sh 20
 scripts/build.sh build-asan -DZUNDREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j2
