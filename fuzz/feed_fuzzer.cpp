@@ -1,6 +1,7 @@
 // Feeds arbitrary chunk sequences to the assembler with every handler live. The input is a run of
 // chunks, each a length byte L followed by L + 1 bytes (the last chunk takes what is left). Every
 // input starts from a fresh link: empty receive buffer, adapter off, every socket slot free.
+// Inputs of odd length also write the traffic log.
 #include <cstddef>
 #include <cstdint>
 
@@ -8,7 +9,10 @@
 #include "link/assembler.h"
 #include "sockets/socket_slots.h"
 
+extern bool g_fuzzLogOn;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    g_fuzzLogOn = (size & 1) != 0;
     ResetReceiveBuffer();
     g_adapter = AdapterState{};
     while (size > 0) {
