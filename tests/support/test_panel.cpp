@@ -8,12 +8,15 @@
 #include "adapter/adapter.h"
 #include "link/assembler.h"
 #include "link/seams.h"
+#include "sockets/net_shim.h"
 
 namespace {
 std::mutex g_mutex;
 std::condition_variable g_changed;
 std::vector<std::string> g_events;
 std::string g_logPath;
+bool g_boxWaits = false;
+bool g_boxDismissed = false;
 }  // namespace
 
 std::string HexBytes(const uint8_t* bytes, size_t n) {
@@ -60,6 +63,8 @@ void ResetTestPanel() {
     std::lock_guard<std::mutex> lock(g_mutex);
     g_events.clear();
     g_logPath.clear();
+    g_boxWaits = false;
+    g_boxDismissed = false;
     ResetReceiveBuffer();
     g_adapter = AdapterState{};
 }
@@ -87,6 +92,31 @@ size_t PanelGetLogPath(char* buf, size_t size) {
     return n;
 }
 
+void SetTestErrorBoxWaits(bool waits) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_boxWaits = waits;
+    g_boxDismissed = false;
+}
+
+void DismissTestErrorBox() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_boxDismissed = true;
+    g_changed.notify_all();
+}
+
 void PanelShowError(const char* text) {
     RecordTestEvent(std::string("box:") + text);
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(g_mutex);
+            if (!g_boxWaits || g_boxDismissed) {
+                g_boxDismissed = false;
+                return;
+            }
+        }
+        // The box also gives way when the port is being closed.
+        if (WaitForReaderStop(5)) {
+            return;
+        }
+    }
 }
