@@ -118,6 +118,16 @@ gboolean ShowErrorBox(gpointer data) {
         static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
         GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text.c_str());
     gtk_window_set_title(GTK_WINDOW(box), "Error");
+    // GTK 3 message boxes show no icon of their own: put the error icon beside the text.
+    GtkWidget* row =
+        gtk_widget_get_parent(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box)));
+    if (GTK_IS_BOX(row)) {
+        GtkWidget* icon = gtk_image_new_from_icon_name("dialog-error", GTK_ICON_SIZE_DIALOG);
+        gtk_widget_set_valign(icon, GTK_ALIGN_START);
+        gtk_box_pack_start(GTK_BOX(row), icon, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(row), icon, 0);
+        gtk_widget_show(icon);
+    }
     gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER_ON_PARENT);
     g_signal_connect(box, "response", G_CALLBACK(OnErrorBoxResponse), nullptr);
     g_errorBox.box = box;
