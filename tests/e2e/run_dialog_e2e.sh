@@ -14,6 +14,9 @@ for tool in xvfb-run dbus-run-session unshare mount xdotool import /usr/bin/pyth
   command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/setup.sh" >&2; exit 1; }
 done
 
+# In the sanitizer build, fontconfig's never-freed caches are not the program's leaks.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/../support/lsan-gtk.supp"
+
 # A private mount namespace needs root, or a user namespace of its own in which we are root.
 ns=(unshare -m --propagation private)
 [ "$(id -u)" -eq 0 ] || ns=(unshare -r -m --propagation private)
