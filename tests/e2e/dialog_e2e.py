@@ -271,9 +271,9 @@ def press_key(key):
     subprocess.run(["xdotool", "key", "--clearmodifiers", key], check=True, timeout=5)
 
 
-def screenshot(name):
+def screenshot(name, window="root"):
     path = os.path.join(ARTEFACTS, name)
-    subprocess.run(["import", "-window", "root", path], check=True, timeout=15)
+    subprocess.run(["import", "-window", window, path], check=True, timeout=15)
     log("screenshot: " + path)
 
 
@@ -281,6 +281,37 @@ def screenshot(name):
 
 CONNECT_TEMPLATE = "11 00 12 03 00 00 02 {lo:02X} {hi:02X} 7F 00 00 01 00 00 00 00 00 00 00 00"
 DIALUP_REPLY = ("01 00 15 0B 00 08 48 01 C0 A8 00 01 C0 A8 00 02 C0 A8 00 03 C0 A8 00 04")
+
+
+# The template's rectangles in dialog units, in template order, and the dialog's scale in pixels.
+TEMPLATE = [(pyatspi.ROLE_LABEL, "通信ポート(P)：", (7, 10, 44, 8)),
+            (pyatspi.ROLE_COMBO_BOX, None, (54, 7, 48, 14)),
+            (pyatspi.ROLE_PANEL, "通信速度", (7, 25, 97, 27)),
+            (pyatspi.ROLE_RADIO_BUTTON, "9600bps", (11, 37, 40, 10)),
+            (pyatspi.ROLE_RADIO_BUTTON, "38400bps", (55, 37, 43, 10)),
+            (pyatspi.ROLE_LABEL, "ログ(L)：", (7, 60, 24, 8)),
+            (pyatspi.ROLE_TEXT, None, (32, 57, 72, 14)),
+            (pyatspi.ROLE_PANEL, "ステータス", (7, 75, 97, 29)),
+            (pyatspi.ROLE_TEXT, None, (12, 86, 86, 14))]
+SCALE_X, SCALE_Y = 1.875, 2.03125
+
+
+def check_layout():
+    """Every control at its template rectangle (a control may need up to 3 px more than its
+    rectangle), the dialog 111 x 111 units, centred on the 640 x 480 screen."""
+    extents = dialog.window.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    assert (extents.width, extents.height) == (round(111 * SCALE_X), round(111 * SCALE_Y)), extents
+    assert abs(extents.x - (640 - extents.width) // 2) <= 1, extents
+    assert abs(extents.y - (480 - extents.height) // 2) <= 1, extents
+    client = find_one(dialog.window, pyatspi.ROLE_PANEL, "")
+    controls = [c for c in client if c is not None]
+    assert len(controls) == len(TEMPLATE), [c.name for c in controls]
+    for control, (role, name, (x, y, w, h)) in zip(controls, TEMPLATE):
+        assert control.getRole() == role and (name is None or control.name == name), control.name
+        e = control.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+        want = (round(x * SCALE_X), round(y * SCALE_Y), round(w * SCALE_X), round(h * SCALE_Y))
+        ok = (e.x, e.y) == want[:2] and 0 <= e.width - want[2] <= 3 and 0 <= e.height - want[3] <= 3
+        assert ok, "%s at %r, template %r" % (control.name, (e.x, e.y, e.width, e.height), want)
 
 
 def check_startup(program):
@@ -295,6 +326,7 @@ def check_startup(program):
     labels = [c.name for c in find_all(dialog.window, pyatspi.ROLE_LABEL)]
     assert labels == ["通信ポート(P)：", "通信速度", "ログ(L)：", "ステータス"], labels
     assert text_of(dialog.status) == "" and text_of(dialog.log_path) == ""
+    check_layout()
     assert program.poll() is None
 
 
@@ -340,7 +372,8 @@ def check_conversation(server, log_file):
     lines += exchange("ttyS0", "01 00 01 0A", "01 00 02 0B F3", "hangup")
     lines += exchange("ttyS0", "0F 00 01 FF", "0F 00 01 FF 00", "power OFF")
     lines += exchange("ttyS0", "01 00 01 02", "00 55 55 55 55 55", "power ON")
-    screenshot("dialog.png")
+    screenshot("screen.png")
+    screenshot("dialog.png", window_id())
     with open(log_file, "rb") as f:
         written = f.read().decode("ascii")
     expected = "".join(line + "\r\n" for line in lines)
