@@ -108,7 +108,7 @@ TEST_F(SerialTest, WholeAdapterConversation) {
     EXPECT_GE(MillisSince(start), 500);  // the dial-up pause is real on this port
     EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x03));
 
-    EXPECT_EQ(device.Request(RequestFrame(0x01, 0x10), 5), kSetPppAnswer);
+    EXPECT_EQ(device.Exchange(RequestFrame(0x01, 0x10)), kSetPppAnswer);
     EXPECT_EQ(device.Request(RequestFrame(0x01, 0x11, {8, 8, 8, 8, 8, 8, 4, 4}), 5), kSetDnsAnswer);
     EXPECT_EQ(device.Request(kHangupRequest, 5), kHangupAnswer);
     EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x02));
@@ -145,6 +145,12 @@ TEST_F(SerialTest, RequestsInBurstsAndSplitAcrossManyChunks) {
     ASSERT_TRUE(
         device.WriteChunks(RequestFrame(0x01, 0x11, {10, 0, 0, 1, 10, 0, 0, 2}), {5, 1, 3, 1}));
     EXPECT_EQ(device.Read(5), kSetDnsAnswer);
+    // Bytes a terminal would take as flow control, signals, line ends or end of file travel as
+    // they are (a socket frame starts with 11, which is XON): no byte is eaten, so the frame is
+    // complete and answered.
+    EXPECT_EQ(device.Request(
+                  RequestFrame(0x01, 0x11, {0x11, 0x13, 0x03, 0x0D, 0x0A, 0x04, 0x7F, 0x1A}), 5),
+              kSetDnsAnswer);
     EXPECT_TRUE(device.Quiet(50ms));
 
     // A request that arrives while the dial-up pause runs waits in the port, then is answered.

@@ -142,6 +142,7 @@ ssize_t ReadSome(int fd, uint8_t* buffer, size_t max) {
     }
 }
 
+// Milliseconds on the monotonic clock since `start`.
 long MillisSince(const struct timespec& start) {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -156,6 +157,7 @@ void WaitForStopOnly() {
     }
 }
 
+// The pthread entry of the reader thread.
 void* ReaderThreadMain(void*) {
     ReaderThread();
     return nullptr;

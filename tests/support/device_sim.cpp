@@ -168,6 +168,13 @@ Bytes DeviceSim::Request(const Bytes& request, size_t replyLength,
     return Read(replyLength, timeout);
 }
 
+Bytes DeviceSim::Exchange(const Bytes& request, std::chrono::milliseconds timeout) {
+    if (!Write(request)) {
+        return {};
+    }
+    return ReadFrame(timeout);
+}
+
 bool DeviceSim::Quiet(std::chrono::milliseconds quiet) {
     return Read(1, quiet).empty();
 }

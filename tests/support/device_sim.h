@@ -69,6 +69,10 @@ public:
     Bytes Request(const Bytes& request, size_t replyLength,
                   std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
+    // Writes `request` and reads one reply frame (a reply whose length byte counts all its bytes).
+    Bytes Exchange(const Bytes& request,
+                   std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+
     // Returns true when no byte arrives for `quiet`; bytes that do arrive are read and dropped.
     bool Quiet(std::chrono::milliseconds quiet);
 
