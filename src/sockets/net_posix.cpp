@@ -156,6 +156,11 @@ void NetCloseSocket(NetSocket s) {
 
 int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t address[4]) {
     int fd = static_cast<int>(s);
+    if (family != AF_INET) {
+        // An IPv4 TCP socket connects to nothing else. Linux would take family 0 (AF_UNSPEC) as
+        // "dissolve the association" and report success for a connect that made no connection.
+        return 0;
+    }
     struct sockaddr_in sa;
     memset(&sa, 0, sizeof sa);
     static_assert(sizeof sa == 16, "the device's socket address block is 16 bytes");
