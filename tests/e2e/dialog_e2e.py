@@ -37,6 +37,7 @@ ARTEFACTS = os.path.realpath(sys.argv[2])
 started = []  # processes to end whatever happens
 masters = {}  # port name -> pty master (the device side)
 slaves = {}  # port name -> pty slave, held open so the terminal outlives the program's closes
+cooked = {}  # port name -> the terminal's settings before the program changed them
 
 
 def log(text):
@@ -90,6 +91,7 @@ def make_private_dev(root):
         master, slave = os.openpty()
         os.set_blocking(master, False)
         masters[name], slaves[name] = master, slave
+        cooked[name] = termios.tcgetattr(slave)
         open(os.path.join(dev, name), "w").close()
         run("mount", "--bind", os.ttyname(slave), os.path.join(dev, name))
     run("mount", "--move", dev, "/dev")
@@ -269,6 +271,38 @@ def press_key(key):
     wid = window_id()
     subprocess.run(["xdotool", "windowfocus", "--sync", wid], check=True, timeout=5)
     subprocess.run(["xdotool", "key", "--clearmodifiers", key], check=True, timeout=5)
+
+
+class XClientMessage(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong),
+                ("message_type", ctypes.c_ulong), ("format", ctypes.c_int),
+                ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+
+
+def close_like_window_manager(wid):
+    """Sends the window the WM_DELETE_WINDOW message that a window manager's close button sends."""
+    x11 = ctypes.CDLL("libX11.so.6")
+    x11.XOpenDisplay.restype = ctypes.c_void_p
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
+    x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
+    x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
+                               ctypes.c_void_p]
+    x11.XFlush.argtypes = [ctypes.c_void_p]
+    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    display = x11.XOpenDisplay(None)
+    assert display, "cannot open the X display"
+    event = XClientMessage()
+    event.type = 33  # ClientMessage
+    event.window = int(wid)
+    event.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
+    event.format = 32
+    event.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
+    event.data[1] = 0  # CurrentTime
+    x11.XSendEvent(display, int(wid), 0, 0, ctypes.byref(event))
+    x11.XFlush(display)
+    x11.XCloseDisplay(display)
 
 
 def screenshot(name, window="root"):
@@ -462,6 +496,34 @@ def out_of_time(signum, frame):
     raise TimeoutError("the test ran out of time")
 
 
+def start_program(home):
+    global dialog
+    errors = open(os.path.join(ARTEFACTS, "zundrel-stderr.txt"), "a")
+    program = subprocess.Popen([PROGRAM], stdout=errors, stderr=errors, cwd=home,
+                               start_new_session=True, preexec_fn=die_with_parent)
+    errors.close()
+    started.append(program)
+    app = wait_for("zundrel on the accessibility bus", application, timeout=15)
+    dialog = wait_for("the dialog's controls", lambda: Dialog(app), timeout=10)
+    return program
+
+
+def check_window_close(home):
+    log("a second run: starts afresh at COM1, 9600 bit/s; the window's close ends it with 0")
+    for name in PORT_NAMES:
+        termios.tcsetattr(slaves[name], termios.TCSANOW, cooked[name])
+    program = start_program(home)
+    wait_port_at("ttyS0", termios.B9600)
+    assert checked(dialog.speed9600) and dialog.ports.name == "COM1:"
+    assert text_of(dialog.status) == "" and text_of(dialog.log_path) == ""
+    exchange("ttyS0", "01 00 01 02", "00 55 55 55 55 55", "power ON")
+    start = time.monotonic()
+    close_like_window_manager(window_id())
+    code = program.wait(timeout=1.0)
+    log("exit code %d after %.3f s" % (code, time.monotonic() - start))
+    assert code == 0
+
+
 def start_accessibility():
     launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
                                 start_new_session=True, preexec_fn=die_with_parent)
@@ -475,7 +537,6 @@ def start_accessibility():
 
 
 def main():
-    global dialog
     root = tempfile.mkdtemp(prefix="zundrel-e2e-")
     program = None
     server = None
@@ -491,20 +552,15 @@ def main():
         start_accessibility()
         server = socket.create_server(("127.0.0.1", 0))
 
-        errors = open(os.path.join(ARTEFACTS, "zundrel-stderr.txt"), "w")
-        program = subprocess.Popen([PROGRAM], stdout=errors, stderr=errors, cwd=home,
-                                   start_new_session=True, preexec_fn=die_with_parent)
-        started.append(program)
-        app = wait_for("zundrel on the accessibility bus", application, timeout=15)
-        dialog = wait_for("the dialog's controls", lambda: Dialog(app), timeout=10)
-
+        open(os.path.join(ARTEFACTS, "zundrel-stderr.txt"), "w").close()
+        program = start_program(home)
         check_startup(program)
         check_conversation(server, os.path.join(root, "traffic log.txt"))
         check_unknown_command()
         check_speed()
         check_port_change()
         check_end(program)
-        errors.close()
+        check_window_close(home)
         with open(os.path.join(ARTEFACTS, "zundrel-stderr.txt")) as f:
             complaints = [ln for ln in f if "CRITICAL" in ln or "WARNING" in ln]
         assert not complaints, "the program complained:\n" + "".join(complaints)
