@@ -23,5 +23,12 @@ ns=(unshare -m --propagation private)
 
 # The program never runs outside that namespace: dialog_e2e.py refuses to start it unless it runs
 # in a mount namespace of its own with the test's terminals bound over /dev/ttyS0 to /dev/ttyS3.
-exec timeout -k 5 150 xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" \
-  dbus-run-session -- "${ns[@]}" -- /usr/bin/python3 "$here/dialog_e2e.py" "$program" "$artefacts"
+# Everything runs in a process group of its own, ended as a whole at the end: xvfb-run leaves its X
+# server running when it fails to clean up after itself.
+setsid timeout -k 5 150 xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" \
+  dbus-run-session -- "${ns[@]}" -- /usr/bin/python3 "$here/dialog_e2e.py" "$program" "$artefacts" &
+group=$!
+rc=0
+wait "$group" || rc=$?
+kill -KILL -- "-$group" 2>/dev/null || true
+exit "$rc"
