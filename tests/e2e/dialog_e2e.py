@@ -98,11 +98,16 @@ def make_private_dev(root):
 
 
 def assert_private_namespace():
-    """Refuses to go on unless /dev/ttyS0.. are our ptys in a mount namespace of our own."""
+    """Refuses to go on outside a mount namespace of our own: nothing may be mounted over the
+    machine's /dev, and the program must never see its real serial ports."""
     mine = os.readlink("/proc/self/ns/mnt")
     parent = os.readlink("/proc/%d/ns/mnt" % os.getppid())
     if mine == parent:
-        raise SystemExit("not in a private mount namespace: refusing to start the program")
+        raise SystemExit("not in a private mount namespace (run run_dialog_e2e.sh): refusing")
+
+
+def assert_ports_are_ours():
+    """Refuses to go on unless /dev/ttyS0.. are the test's terminals."""
     for name in PORT_NAMES:
         if os.stat("/dev/" + name).st_rdev != os.fstat(slaves[name]).st_rdev:
             raise SystemExit("/dev/%s is not the test's terminal: refusing to start" % name)
@@ -119,21 +124,18 @@ def line_speed(name):
 def raw_8n1(name):
     iflag, oflag, cflag, lflag = termios.tcgetattr(slaves[name])[:4]
     return ((cflag & termios.CSIZE) == termios.CS8 and not cflag & termios.PARENB
-            and not cflag & termios.CSTOPB and not lflag & (termios.ICANON | termios.ECHO | termios.ISIG)
-            and not oflag & termios.OPOST and not iflag & (termios.IXON | termios.IXOFF | termios.ICRNL))
+            and not cflag & termios.CSTOPB
+            and not lflag & (termios.ICANON | termios.ECHO | termios.ISIG)
+            and not oflag & termios.OPOST
+            and not iflag & (termios.IXON | termios.IXOFF | termios.ICRNL))
+
+
+BPS = {termios.B9600: 9600, termios.B38400: 38400}
 
 
 def wait_port_at(name, speed, timeout=5.0):
-    wait_for("%s raw 8N1 at %s" % (name, speed),
+    wait_for("%s raw 8N1 at %s bit/s" % (name, BPS[speed]),
              lambda: raw_8n1(name) and line_speed(name) == (speed, speed), timeout)
-
-
-def drain(name):
-    try:
-        while os.read(masters[name], 4096):
-            pass
-    except BlockingIOError:
-        pass
 
 
 def device_write(name, data):
@@ -161,7 +163,8 @@ def expect_silence(name, seconds):
     """The program sends nothing on the port for `seconds` (a bounded negative check)."""
     ready, _, _ = select.select([masters[name]], [], [], seconds)
     if ready:
-        raise AssertionError("%s: unexpected bytes %s" % (name, os.read(masters[name], 4096).hex(" ")))
+        extra = os.read(masters[name], 4096)
+        raise AssertionError("%s: unexpected bytes %s" % (name, extra.hex(" ")))
 
 
 def exchange(name, request, reply, status=None):
@@ -170,8 +173,8 @@ def exchange(name, request, reply, status=None):
     device_write(name, h(request))
     got = device_read(name, len(h(reply)))
     assert got == h(reply), "request %s: reply %s, expected %s" % (request, got.hex(" "), reply)
-    expect_no_more = select.select([masters[name]], [], [], 0)[0]
-    assert not expect_no_more, "request %s: more bytes than the reply" % request
+    more = select.select([masters[name]], [], [], 0)[0]
+    assert not more, "request %s: more bytes than the reply" % request
     if status is not None:
         wait_status(status)
     return ["R> " + request.upper() + " ", "S> " + reply.upper() + " "]
@@ -261,8 +264,8 @@ def error_boxes():
 
 
 def window_id():
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Zundrel$"], capture_output=True,
-                         text=True, timeout=5).stdout.split()
+    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Zundrel$"],
+                         capture_output=True, text=True, timeout=5).stdout.split()
     assert out, "no X window named Zundrel"
     return out[0]
 
@@ -541,8 +544,9 @@ def main():
     program = None
     server = None
     try:
-        make_private_dev(root)
         assert_private_namespace()
+        make_private_dev(root)
+        assert_ports_are_ours()
         home = os.path.join(root, "home")
         runtime = os.path.join(root, "runtime")
         os.mkdir(home)
