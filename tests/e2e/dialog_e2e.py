@@ -474,6 +474,26 @@ def check_port_change():
     wait_port_at("ttyUSB0", termios.B38400)
     exchange("ttyUSB0", "02 00 01 01", "02 00 02 02 02", "check Status")
     expect_silence("ttyS2", 0.2)
+    screenshot("usb-port.png", window_id())
+
+
+def focused(accessible):
+    Atspi.Accessible.clear_cache(accessible)
+    return accessible.getState().contains(pyatspi.STATE_FOCUSED)
+
+
+def check_mnemonics():
+    log("mnemonics: Alt+L to the log field, Alt+P to the port list, Alt+9 to 9600 bit/s")
+    press_key("alt+l")
+    wait_for("the log field focused", lambda: focused(dialog.log_path))
+    press_key("alt+p")
+    # The focus goes to the list's inner button, which AT-SPI does not show: the log field and
+    # the other controls lose it.
+    others = [dialog.log_path, dialog.status, dialog.speed9600, dialog.speed38400]
+    wait_for("the focus off the log field", lambda: not any(focused(c) for c in others))
+    press_key("alt+9")
+    wait_for("9600 checked", lambda: checked(dialog.speed9600))
+    wait_port_at("ttyUSB0", termios.B9600)
 
 
 def check_end(program):
@@ -563,6 +583,7 @@ def main():
         check_unknown_command()
         check_speed()
         check_port_change()
+        check_mnemonics()
         check_end(program)
         check_window_close(home)
         with open(os.path.join(ARTEFACTS, "zundrel-stderr.txt")) as f:

@@ -113,11 +113,11 @@ void CreateDialog() {
     g_dialog.logPath = GTK_ENTRY(gtk_builder_get_object(builder, "log_path"));
     g_object_unref(builder);  // the toplevel window keeps itself and its controls alive
 
-    // Long device paths are shortened in the closed list, which keeps its rectangle; the opened
-    // list shows them in full.
+    // Long device paths lose their start in the closed list, which keeps its rectangle; the
+    // opened list shows them in full.
     GList* cells = gtk_cell_layout_get_cells(GTK_CELL_LAYOUT(g_dialog.ports));
     for (GList* c = cells; c != nullptr; c = c->next) {
-        g_object_set(c->data, "ellipsize", PANGO_ELLIPSIZE_MIDDLE, nullptr);
+        g_object_set(c->data, "ellipsize", PANGO_ELLIPSIZE_START, nullptr);
     }
     g_list_free(cells);
 }
