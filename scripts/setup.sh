@@ -4,7 +4,13 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config
   googletest libgtest-dev libgmock-dev
+  # the fuzz build: clang with libFuzzer and the sanitizers; the corpus script
   clang libclang-rt-14-dev python3
+  # the Linux program: GTK 3 and a Japanese gothic font for the dialog's texts
+  libgtk-3-dev libglib2.0-dev-bin fonts-ipafont-gothic
+  # its end-to-end test: X server, D-Bus session, accessibility, keyboard, screenshots
+  xvfb xauth dbus-daemon dbus-bin dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0
+  xdotool imagemagick util-linux
 )
 missing=()
 for p in "${packages[@]}"; do

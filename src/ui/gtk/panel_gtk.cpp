@@ -1,0 +1,227 @@
+// The panel functions of the GTK program. They are called on the reader thread; everything that
+// touches a widget is posted to the window's thread with g_idle_add, and the reader only ever waits
+// on its own descriptors, so the window's thread can stop the reader at any moment.
+#include "ui/gtk/panel_gtk.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "link/seams.h"
+#include "sockets/net_posix.h"
+#include "sockets/net_shim.h"
+
+namespace {
+
+// The widgets the panel works on; set once by PanelAttach, used on the window's thread only.
+struct PanelWidgets {
+    GtkWindow* window;
+    GtkEntry* status;
+    GtkEntry* logPath;
+};
+PanelWidgets g_widgets;
+
+// The status text waiting to be shown. The reader replaces it; one idle callback at a time shows
+// the latest text, so a burst of commands never floods the window's thread.
+struct PendingStatus {
+    std::mutex mutex;
+    std::string text;
+    bool posted;
+};
+PendingStatus g_status;
+
+// The log path as the log field holds it, copied on every change of the field.
+struct LogPathCopy {
+    std::mutex mutex;
+    std::string path;
+};
+LogPathCopy g_logPath;
+
+// The unknown-command box. `wanted` is the number of the request the reader is waiting on (0 when
+// it waits on none); `shown` is the number of the box on the screen (window's thread only).
+struct ErrorBox {
+    std::mutex mutex;
+    std::string text;
+    unsigned wanted;
+    unsigned last;
+    int dismissedFd;  // eventfd, readable once the box has been dismissed
+    GtkWidget* box;
+    unsigned shown;
+};
+ErrorBox g_errorBox = {{}, {}, 0, 0, -1, nullptr, 0};
+
+gboolean ShowPendingStatus(gpointer) {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(g_status.mutex);
+        text = g_status.text;
+        g_status.posted = false;
+    }
+    if (g_widgets.status != nullptr) {
+        gtk_entry_set_text(g_widgets.status, text.c_str());
+    }
+    return G_SOURCE_REMOVE;
+}
+
+void OnLogPathChanged(GtkEditable* field, gpointer) {
+    const char* text = gtk_entry_get_text(GTK_ENTRY(field));
+    std::lock_guard<std::mutex> lock(g_logPath.mutex);
+    g_logPath.path = text;
+}
+
+void SignalDismissed() {
+    uint64_t one = 1;
+    ssize_t ignored = write(g_errorBox.dismissedFd, &one, sizeof one);
+    (void)ignored;
+}
+
+void DestroyShownBox() {
+    if (g_errorBox.box != nullptr) {
+        GtkWidget* box = g_errorBox.box;
+        g_errorBox.box = nullptr;
+        g_errorBox.shown = 0;
+        gtk_widget_destroy(box);
+    }
+}
+
+void OnErrorBoxResponse(GtkDialog*, gint, gpointer) {
+    // OK, Esc or the box's close button: the user has dismissed it. Only the reader that waits on
+    // this very box is woken.
+    unsigned number = g_errorBox.shown;
+    DestroyShownBox();
+    std::lock_guard<std::mutex> lock(g_errorBox.mutex);
+    if (number != 0 && g_errorBox.wanted == number) {
+        SignalDismissed();
+    }
+}
+
+// Puts up the box for request `number`, unless the reader has stopped waiting for it meanwhile.
+gboolean ShowErrorBox(gpointer data) {
+    unsigned number = GPOINTER_TO_UINT(data);
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(g_errorBox.mutex);
+        if (g_errorBox.wanted != number) {
+            return G_SOURCE_REMOVE;
+        }
+        text = g_errorBox.text;
+    }
+    DestroyShownBox();
+    GtkWidget* box = gtk_message_dialog_new(
+        g_widgets.window,
+        static_cast<GtkDialogFlags>(GTK_DIALOG_MODAL | GTK_DIALOG_DESTROY_WITH_PARENT),
+        GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text.c_str());
+    gtk_window_set_title(GTK_WINDOW(box), "Error");
+    // GTK 3 message boxes show no icon of their own: put the error icon beside the text.
+    GtkWidget* row =
+        gtk_widget_get_parent(gtk_message_dialog_get_message_area(GTK_MESSAGE_DIALOG(box)));
+    if (GTK_IS_BOX(row)) {
+        GtkWidget* icon = gtk_image_new_from_icon_name("dialog-error", GTK_ICON_SIZE_DIALOG);
+        gtk_widget_set_valign(icon, GTK_ALIGN_START);
+        gtk_box_pack_start(GTK_BOX(row), icon, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(row), icon, 0);
+        gtk_widget_show(icon);
+    }
+    gtk_window_set_position(GTK_WINDOW(box), GTK_WIN_POS_CENTER_ON_PARENT);
+    g_signal_connect(box, "response", G_CALLBACK(OnErrorBoxResponse), nullptr);
+    g_errorBox.box = box;
+    g_errorBox.shown = number;
+    gtk_widget_show(box);
+    return G_SOURCE_REMOVE;
+}
+
+// Takes down the box of request `number` if it is still up (the reader gave up waiting).
+gboolean DismissErrorBoxOf(gpointer data) {
+    unsigned number = GPOINTER_TO_UINT(data);
+    if (g_errorBox.shown == number) {
+        DestroyShownBox();
+    }
+    return G_SOURCE_REMOVE;
+}
+
+// Waits until the box has been dismissed or the stop signal is raised. Returns 1 when dismissed.
+int WaitDismissedOrStop() {
+    struct pollfd fds[2] = {{g_errorBox.dismissedFd, POLLIN, 0}, {ReaderStopFd(), POLLIN, 0}};
+    for (;;) {
+        if (ReaderStopRaised()) {
+            return 0;
+        }
+        int r = poll(fds, 2, -1);
+        if (r < 0 && errno != EINTR) {
+            return 0;
+        }
+        if (r > 0 && (fds[0].revents & POLLIN) != 0) {
+            return 1;
+        }
+        if (r > 0 && (fds[1].revents & POLLIN) != 0) {
+            return 0;
+        }
+    }
+}
+
+}  // namespace
+
+void PanelAttach(GtkWindow* window, GtkEntry* status, GtkEntry* logPath) {
+    g_widgets = {window, status, logPath};
+    g_errorBox.dismissedFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    OnLogPathChanged(GTK_EDITABLE(logPath), nullptr);
+    g_signal_connect(logPath, "changed", G_CALLBACK(OnLogPathChanged), nullptr);
+}
+
+void PanelDismissErrorBox() {
+    DestroyShownBox();
+}
+
+void PanelSetStatus(const char* label) {
+    std::lock_guard<std::mutex> lock(g_status.mutex);
+    g_status.text = label;
+    if (!g_status.posted) {
+        g_status.posted = true;
+        g_idle_add(ShowPendingStatus, nullptr);
+    }
+}
+
+size_t PanelGetLogPath(char* buf, size_t size) {
+    if (size == 0) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(g_logPath.mutex);
+    size_t n = g_logPath.path.size() < size - 1 ? g_logPath.path.size() : size - 1;
+    memcpy(buf, g_logPath.path.data(), n);
+    buf[n] = '\0';
+    return n;
+}
+
+void PanelShowError(const char* text) {
+    if (g_errorBox.dismissedFd < 0 || ReaderStopRaised()) {
+        return;
+    }
+    unsigned number;
+    {
+        std::lock_guard<std::mutex> lock(g_errorBox.mutex);
+        uint64_t drained;
+        while (read(g_errorBox.dismissedFd, &drained, sizeof drained) > 0) {
+        }
+        number = ++g_errorBox.last;
+        if (number == 0) {
+            number = ++g_errorBox.last;  // 0 means "no request"
+        }
+        g_errorBox.text = text;
+        g_errorBox.wanted = number;
+    }
+    g_idle_add(ShowErrorBox, GUINT_TO_POINTER(number));
+    int dismissed = WaitDismissedOrStop();
+    {
+        std::lock_guard<std::mutex> lock(g_errorBox.mutex);
+        g_errorBox.wanted = 0;
+    }
+    if (!dismissed) {
+        g_idle_add(DismissErrorBoxOf, GUINT_TO_POINTER(number));
+    }
+}

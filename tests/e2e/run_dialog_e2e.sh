@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# End-to-end test of the built program: runs `zundrel` under a private X server (Xvfb) and a private
+# D-Bus session, inside a private mount namespace in which the test's pseudo-terminals stand in
+# for /dev/ttyS0 to /dev/ttyS3, and drives it as the device and as the user (dialog_e2e.py).
+#   run_dialog_e2e.sh ZUNDREL ARTEFACT_DIR
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+program=$(realpath "$1")
+artefacts=$(realpath -m "$2")
+mkdir -p "$artefacts"
+
+for tool in xvfb-run dbus-run-session unshare mount xdotool import /usr/bin/python3 \
+            /usr/libexec/at-spi-bus-launcher; do
+  command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/setup.sh" >&2; exit 1; }
+done
+
+# In the sanitizer build, fontconfig's never-freed caches are not the program's leaks.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/../support/lsan-gtk.supp"
+
+# A private mount namespace needs root, or a user namespace of its own in which we are root.
+ns=(unshare -m --propagation private)
+[ "$(id -u)" -eq 0 ] || ns=(unshare -r -m --propagation private)
+
+# The program never runs outside that namespace: dialog_e2e.py refuses to start it unless it runs
+# in a mount namespace of its own with the test's terminals bound over /dev/ttyS0 to /dev/ttyS3.
+# Everything runs in a process group of its own, ended as a whole at the end: xvfb-run leaves its X
+# server running when it fails to clean up after itself.
+setsid timeout -k 5 150 xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" \
+  dbus-run-session -- "${ns[@]}" -- /usr/bin/python3 "$here/dialog_e2e.py" "$program" "$artefacts" &
+group=$!
+rc=0
+wait "$group" || rc=$?
+kill -KILL -- "-$group" 2>/dev/null || true
+exit "$rc"
