@@ -203,6 +203,9 @@ int NetReadByte(NetSocket s, uint8_t* byte) {
 }
 
 int NetResolveIPv4(const char* name, uint8_t address[4]) {
+    if (ReaderStopRaised()) {
+        return 0;
+    }
     size_t length = strlen(name);
     HostLookup* lookup = new (std::nothrow) HostLookup;
     if (lookup == NULL) {
@@ -227,9 +230,10 @@ int NetResolveIPv4(const char* name, uint8_t address[4]) {
         return 0;
     }
     CloseHandle(worker);
-    HANDLE waits[2] = {lookup->done, ReaderStopEvent()};
+    // The stop signal comes first: once it is raised the answer is not wanted any more.
+    HANDLE waits[2] = {ReaderStopEvent(), lookup->done};
     int found = 0;
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 && lookup->found) {
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1 && lookup->found) {
         memcpy(address, lookup->address, 4);
         found = 1;
     }
