@@ -1,13 +1,22 @@
 #include "sockets/net_posix.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 
 #include "sockets/net_shim.h"
 
@@ -93,3 +102,210 @@ int NetStartup() {
 }
 
 void NetCleanup() {}
+
+// --- TCP sockets -----------------------------------------------------------------------------
+
+namespace {
+
+// The one wait of the socket layer: waits up to `timeout_ms` (negative: without a limit) for
+// `events` on `fd` while watching the stop signal. Returns 1 when `fd` reported any event (an error
+// or hang-up included, as a readiness wait does), 0 when the time ran out, -1 when the stop signal
+// is raised or the wait failed.
+int WaitOn(int fd, short events, int timeout_ms) {
+    struct pollfd p[2] = {{StopFd(), POLLIN, 0}, {fd, events, 0}};
+    struct timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    int left = timeout_ms;
+    for (;;) {
+        int r = poll(p, 2, left);
+        if (r < 0 && errno != EINTR) {
+            return -1;
+        }
+        if (r > 0) {
+            if (p[0].revents != 0 || (p[1].revents & POLLNVAL) != 0) {
+                return -1;
+            }
+            return 1;
+        }
+        if (r == 0) {
+            return 0;
+        }
+        if (timeout_ms >= 0) {
+            struct timespec now;
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            long spent =
+                (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+            left = timeout_ms - static_cast<int>(spent);
+            if (left < 0) {
+                left = 0;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+NetSocket NetOpenTcp() {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    return fd < 0 ? kNoSocket : fd;
+}
+
+void NetCloseSocket(NetSocket s) {
+    close(static_cast<int>(s));
+}
+
+int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t address[4]) {
+    int fd = static_cast<int>(s);
+    if (family != AF_INET) {
+        // An IPv4 TCP socket connects to nothing else. Linux would take family 0 (AF_UNSPEC) as
+        // "dissolve the association" and report success for a connect that made no connection.
+        return 0;
+    }
+    struct sockaddr_in sa;
+    memset(&sa, 0, sizeof sa);
+    static_assert(sizeof sa == 16, "the device's socket address block is 16 bytes");
+    sa.sin_family = family;
+    sa.sin_port = htons(port);
+    memcpy(&sa.sin_addr, address, 4);
+
+    // Connect without blocking, so that the wait for the answer can also watch the stop signal.
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0) {
+        return 0;
+    }
+    int connected = 0;
+    if (connect(fd, reinterpret_cast<const struct sockaddr*>(&sa), sizeof sa) == 0) {
+        connected = 1;
+    } else if (errno == EINPROGRESS || errno == EINTR) {
+        if (WaitOn(fd, POLLOUT, -1) == 1) {
+            int error = 0;
+            socklen_t size = sizeof error;
+            connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+        }
+    }
+    fcntl(fd, F_SETFL, flags);
+    return connected;
+}
+
+int NetSend(NetSocket s, const uint8_t* data, int count) {
+    int fd = static_cast<int>(s);
+    // A blocking send that the stop signal can end: wait for room, then send what fits. A peer
+    // that has gone away is a failed send, not a SIGPIPE.
+    for (;;) {
+        ssize_t sent = send(fd, data, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0) {
+            return static_cast<int>(sent);
+        }
+        if (errno == EINTR) {
+            continue;
+        }
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) || WaitOn(fd, POLLOUT, -1) != 1) {
+            return -1;
+        }
+    }
+}
+
+int NetWaitReadable(NetSocket s, unsigned timeout_ms) {
+    return WaitOn(static_cast<int>(s), POLLIN, static_cast<int>(timeout_ms));
+}
+
+int NetReadByte(NetSocket s, uint8_t* byte) {
+    for (;;) {
+        ssize_t r = recv(static_cast<int>(s), byte, 1, 0);
+        if (r >= 0) {
+            return static_cast<int>(r);
+        }
+        if (errno != EINTR) {
+            return -1;
+        }
+    }
+}
+
+// --- Host lookup -----------------------------------------------------------------------------
+//
+// getaddrinfo cannot be interrupted, so it runs on a worker thread of its own. The reader and the
+// worker share one record; whichever lets go of it last frees it and closes its descriptor. A
+// stopped reader simply lets go, and the worker cleans up when its lookup ends.
+
+namespace {
+
+struct LookupRecord {
+    std::atomic<int> holders;  // the reader and the worker
+    std::atomic<int> found;    // 1 when `address` holds the answer; set before `done` fires
+    int done;                  // eventfd, readable once the worker has finished
+    char* name;                // a copy of the name, NUL-terminated
+    uint8_t address[4];
+};
+
+void LetGo(LookupRecord* record) {
+    if (record->holders.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        if (record->done >= 0) {
+            close(record->done);
+        }
+        free(record->name);
+        delete record;
+    }
+}
+
+void* LookupWorker(void* arg) {
+    LookupRecord* record = static_cast<LookupRecord*>(arg);
+    struct addrinfo hints;
+    memset(&hints, 0, sizeof hints);
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    struct addrinfo* answer = nullptr;
+    if (getaddrinfo(record->name, nullptr, &hints, &answer) == 0) {
+        for (struct addrinfo* a = answer; a != nullptr; a = a->ai_next) {
+            if (a->ai_family == AF_INET && a->ai_addrlen >= sizeof(struct sockaddr_in)) {
+                const struct sockaddr_in* in = reinterpret_cast<struct sockaddr_in*>(a->ai_addr);
+                memcpy(record->address, &in->sin_addr, 4);
+                record->found.store(1, std::memory_order_release);
+                break;
+            }
+        }
+        freeaddrinfo(answer);
+    }
+    uint64_t one = 1;
+    ssize_t ignored = write(record->done, &one, sizeof one);
+    (void)ignored;
+    LetGo(record);
+    return nullptr;
+}
+
+}  // namespace
+
+int NetResolveIPv4(const char* name, uint8_t address[4]) {
+    LookupRecord* record = new (std::nothrow) LookupRecord;
+    if (record == nullptr) {
+        return 0;
+    }
+    record->holders.store(1);  // the reader's share; the worker's is added when it starts
+    record->found.store(0);
+    record->done = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    record->name = strdup(name);
+    if (record->done < 0 || record->name == nullptr) {
+        LetGo(record);
+        return 0;
+    }
+
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
+    pthread_t worker;
+    record->holders.fetch_add(1);
+    int started = pthread_create(&worker, &attr, LookupWorker, record);
+    pthread_attr_destroy(&attr);
+    if (started != 0) {
+        record->holders.fetch_sub(1);  // no worker: only the reader's share is left
+        LetGo(record);
+        return 0;
+    }
+
+    int found = 0;
+    if (WaitOn(record->done, POLLIN, -1) == 1 && record->found.load(std::memory_order_acquire)) {
+        memcpy(address, record->address, 4);
+        found = 1;
+    }
+    LetGo(record);
+    return found;
+}

@@ -1,0 +1,109 @@
+#include "sockets/socket_slots.h"
+
+SocketSlotTable g_slots = {
+    {{kNoSocket},
+     {kNoSocket},
+     {kNoSocket},
+     {kNoSocket},
+     {kNoSocket},
+     {kNoSocket},
+     {kNoSocket},
+     {kNoSocket}},
+    0,
+};
+
+// The socket of `slot`, or kNoSocket for a free slot or an index outside the table.
+static NetSocket SlotSocket(int8_t slot) {
+    if (slot < 0 || slot >= kSocketSlots) {
+        return kNoSocket;
+    }
+    return g_slots.slot[slot].socket;
+}
+
+uint8_t AllocSocketSlot() {
+    for (int probe = 0; probe < kSocketSlots; ++probe) {
+        int slot = (g_slots.cursor + probe) % kSocketSlots;
+        if (g_slots.slot[slot].socket != kNoSocket) {
+            continue;
+        }
+        NetSocket s = NetOpenTcp();
+        if (s == kNoSocket) {
+            return kSlotFailure;
+        }
+        g_slots.slot[slot].socket = s;
+        g_slots.cursor = static_cast<SlotCursor>((slot + 1) % kSocketSlots);
+        return static_cast<uint8_t>(slot);
+    }
+    return kSlotFailure;
+}
+
+int CloseSocketSlot(int8_t slot) {
+    NetSocket s = SlotSocket(slot);
+    if (s == kNoSocket) {
+        return 0;
+    }
+    NetCloseSocket(s);
+    g_slots.slot[slot].socket = kNoSocket;
+    return 1;
+}
+
+int ConnectSocketSlot(int8_t slot, const uint8_t address[16]) {
+    NetSocket s = SlotSocket(slot);
+    if (s == kNoSocket) {
+        return 0;
+    }
+    uint16_t family = static_cast<uint16_t>(address[0] << 8 | address[1]);
+    uint16_t port = static_cast<uint16_t>(address[2] | address[3] << 8);
+    return NetConnect(s, family, port, address + 4);
+}
+
+int SendOnSlot(int8_t slot, const uint8_t* data, int8_t count) {
+    NetSocket s = SlotSocket(slot);
+    if (s == kNoSocket || count < 0) {
+        return -1;
+    }
+    return NetSend(s, data, count);
+}
+
+// The receive loop shared by ReceiveBlock and ReceiveLine.
+static uint8_t ReceiveBytes(int8_t slot, uint8_t* buffer, int8_t count, bool endAtLine) {
+    if (count <= 0) {
+        return kSlotFailure;
+    }
+    NetSocket s = SlotSocket(slot);
+    if (s == kNoSocket) {
+        return kSlotFailure;
+    }
+    int received = 0;
+    while (received < count) {
+        if (NetWaitReadable(s, kReceiveWaitMs) != 1) {
+            break;  // a second of silence, a failed wait, or the reader is stopping
+        }
+        if (NetReadByte(s, buffer + received) != 1) {
+            // The peer has closed, or the read failed: the socket would keep reporting readable
+            // without ever delivering another byte, so the receive ends with what it has.
+            break;
+        }
+        ++received;
+        if (endAtLine && received >= 3 && buffer[received - 2] == 0x0D &&
+            buffer[received - 1] == 0x0A) {
+            break;
+        }
+    }
+    return received > 0 ? static_cast<uint8_t>(received) : kSlotFailure;
+}
+
+uint8_t ReceiveBlock(int8_t slot, uint8_t* buffer, int8_t count) {
+    return ReceiveBytes(slot, buffer, count, false);
+}
+
+uint8_t ReceiveLine(int8_t slot, uint8_t* buffer, int8_t max) {
+    return ReceiveBytes(slot, buffer, max, true);
+}
+
+void ResetSocketSlots() {
+    for (int slot = 0; slot < kSocketSlots; ++slot) {
+        CloseSocketSlot(static_cast<int8_t>(slot));
+    }
+    g_slots.cursor = 0;
+}

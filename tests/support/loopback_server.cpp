@@ -1,0 +1,263 @@
+#include "loopback_server.h"
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+int ListenOnLoopback(int backlog, uint16_t* port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return -1;
+    }
+    struct sockaddr_in sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof sa;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, backlog) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
+        close(fd);
+        return -1;
+    }
+    *port = ntohs(sa.sin_port);
+    return fd;
+}
+
+}  // namespace
+
+LoopbackServer::LoopbackServer() {
+    listen_fd_ = ListenOnLoopback(8, &port_);
+    wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = std::thread([this] { Run(); });
+}
+
+LoopbackServer::~LoopbackServer() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    Wake();
+    thread_.join();
+    if (client_fd_ >= 0) {
+        close(client_fd_);
+    }
+    close(listen_fd_);
+    close(wake_fd_);
+}
+
+void LoopbackServer::Wake() {
+    uint64_t one = 1;
+    ssize_t ignored = write(wake_fd_, &one, sizeof one);
+    (void)ignored;
+}
+
+void LoopbackServer::Send(const std::vector<uint8_t>& bytes) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
+    }
+    Wake();
+}
+
+void LoopbackServer::Disconnect() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        disconnect_ = true;
+    }
+    Wake();
+}
+
+bool LoopbackServer::WaitConnected(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return connected_; });
+}
+
+bool LoopbackServer::WaitDisconnected(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return !connected_; });
+}
+
+bool LoopbackServer::WaitReceived(size_t n, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return received_.size() >= n; });
+}
+
+std::vector<uint8_t> LoopbackServer::Received() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return received_;
+}
+
+void LoopbackServer::Flush() {
+    if (client_fd_ < 0) {
+        return;
+    }
+    std::vector<uint8_t> out;
+    bool disconnect;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        out.swap(pending_);
+        disconnect = disconnect_;
+        disconnect_ = false;
+    }
+    size_t done = 0;
+    while (done < out.size()) {
+        ssize_t n = send(client_fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+        if (n <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    if (disconnect) {
+        close(client_fd_);
+        client_fd_ = -1;
+        std::lock_guard<std::mutex> lock(mutex_);
+        connected_ = false;
+        changed_.notify_all();
+    }
+}
+
+void LoopbackServer::Run() {
+    for (;;) {
+        struct pollfd p[2] = {{wake_fd_, POLLIN, 0},
+                              {client_fd_ >= 0 ? client_fd_ : listen_fd_, POLLIN, 0}};
+        if (poll(p, 2, -1) < 0 && errno != EINTR) {
+            return;
+        }
+        if (p[0].revents != 0) {
+            uint64_t value;
+            ssize_t ignored = read(wake_fd_, &value, sizeof value);
+            (void)ignored;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (stop_) {
+                    return;
+                }
+            }
+            Flush();
+            continue;
+        }
+        if (p[1].revents == 0) {
+            continue;
+        }
+        if (client_fd_ < 0) {
+            client_fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client_fd_ >= 0) {
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    connected_ = true;
+                    changed_.notify_all();
+                }
+                Flush();
+            }
+            continue;
+        }
+        uint8_t chunk[256];
+        ssize_t n = recv(client_fd_, chunk, sizeof chunk, 0);
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (n > 0) {
+            received_.insert(received_.end(), chunk, chunk + n);
+        } else {
+            close(client_fd_);
+            client_fd_ = -1;
+            connected_ = false;
+        }
+        changed_.notify_all();
+    }
+}
+
+StalledListener::StalledListener() {
+    listen_fd_ = ListenOnLoopback(0, &port_);
+    if (listen_fd_ < 0) {
+        return;
+    }
+    // Connect until one connect stays unanswered: from then on the queue is full.
+    for (int i = 0; i < 16 && !full_; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) {
+            return;
+        }
+        fillers_.push_back(fd);
+        struct sockaddr_in sa;
+        memset(&sa, 0, sizeof sa);
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sa.sin_port = htons(port_);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
+            continue;
+        }
+        struct pollfd p = {fd, POLLOUT, 0};
+        full_ = errno == EINPROGRESS && poll(&p, 1, 300) == 0;
+    }
+}
+
+StalledListener::~StalledListener() {
+    for (int fd : fillers_) {
+        close(fd);
+    }
+    if (listen_fd_ >= 0) {
+        close(listen_fd_);
+    }
+}
+
+uint16_t ClosedLoopbackPort() {
+    uint16_t port = 0;
+    int fd = ListenOnLoopback(1, &port);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return port;
+}
+
+int PendingConnectsTo(uint16_t port) {
+    FILE* f = fopen("/proc/net/tcp", "r");
+    if (f == nullptr) {
+        return -1;
+    }
+    char line[512];
+    int pending = 0;
+    while (fgets(line, sizeof line, f) != nullptr) {
+        unsigned remoteAddress = 0;
+        unsigned remotePort = 0;
+        unsigned state = 0;
+        if (sscanf(line, " %*d: %*x:%*x %x:%x %x", &remoteAddress, &remotePort, &state) == 3 &&
+            remotePort == port && state == 0x02) {
+            ++pending;
+        }
+    }
+    fclose(f);
+    return pending;
+}
+
+int OpenDescriptorCount() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr) {
+        return -1;
+    }
+    int count = 0;
+    while (struct dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] != '.') {
+            ++count;
+        }
+    }
+    closedir(dir);
+    return count;
+}
+
+std::vector<uint8_t> LoopbackAddressBlock(uint16_t port) {
+    std::vector<uint8_t> block = {
+        0x00, 0x02, static_cast<uint8_t>(port & 0xFF), static_cast<uint8_t>(port >> 8), 127, 0,
+        0,    1};
+    block.resize(16, 0x00);
+    return block;
+}
