@@ -142,6 +142,9 @@ void NetCloseSocket(NetSocket s) {
 }
 
 int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t address[4]) {
+    if (family != AF_INET) {
+        return 0;  // an IPv4 TCP socket connects to nothing else
+    }
     sockaddr_in to;
     memset(&to, 0, sizeof to);
     to.sin_family = family;
