@@ -369,14 +369,12 @@ def first_run(wine, probe, app_exe, devices, tmp, artefacts, with_sockets):
             rc, text = probe("box")
             check(text.strip() == "unkown command (05:07)", "box text (%r)" % text.strip())
             screenshot("root", os.path.join(artefacts, "wine-error-box.png"))
-            xdotool("windowfocus", "--sync", box)
-            xdotool("key", "--window", box, "Return")
+            xdotool("windowfocus", "--sync", box, "key", "Return")
             check(wait_until(lambda: not window_visible("^Error$")), "OK closes the box")
         check(com1.pending(0.5) == b"", "no reply to the unknown command")
 
         # Enter (OK) does not close the dialog; the reader goes on serving.
-        xdotool("windowfocus", "--sync", wid)
-        xdotool("key", "--window", wid, "Return")
+        xdotool("windowfocus", "--sync", wid, "key", "Return")
         exchange(com1, [0x02, 0x00, 0x01, 0x01], [0x02, 0x00, 0x02, 0x02, 0x03],
                  "status request after the box", expected_log)
         check(window_visible("^Zundrel$"), "Enter leaves the dialog open")
@@ -400,8 +398,7 @@ def first_run(wine, probe, app_exe, devices, tmp, artefacts, with_sockets):
 
         screenshot(wid, os.path.join(artefacts, "wine-dialog.png"))
 
-        xdotool("windowfocus", "--sync", wid)
-        xdotool("key", "--window", wid, "Escape")
+        xdotool("windowfocus", "--sync", wid, "key", "Escape")
         code = wait_exit(app)
         check(code == 0, "Escape ends the program with exit code 0 (%s)" % code)
     finally:
