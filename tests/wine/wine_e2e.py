@@ -460,6 +460,9 @@ def main():
             wine.reg_add("HKLM\\Software\\Wine\\Ports", "COM%d" % n, device.link)
         wine.reg_add("HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
                      "ＭＳ Ｐゴシック", "IPAPGothic")
+        # Xvfb runs no window manager: Wine then draws the window frames itself (caption and close
+        # box included), so the screenshots show the whole dialog.
+        wine.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         wine.run(["wineserver", "-w"], timeout=120)
 
         # The program alone in its folder: it must start with no DLL beside it.
