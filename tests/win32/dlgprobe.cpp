@@ -7,7 +7,8 @@
 //                              entry of the list, whose text lists its entries)
 //   dlgprobe setlog PATH       puts PATH into the log field
 //   dlgprobe speed ID          clicks the speed radio button ID (1000 or 1001)
-//   dlgprobe port INDEX        picks entry INDEX (0 to 3) of the port list
+//   dlgprobe port INDEX        picks entry INDEX (0 to 3) of the port list; prints how many ms
+//                              the dialog took to close the old port and open the new one
 //   dlgprobe box               prints the text of the open error box
 //   dlgprobe cancel            sends the Cancel command (what Esc and the close box send)
 // Exit code 0 on success, 2 when the window is not there, 1 on bad use.
@@ -127,8 +128,10 @@ int main(int argc, char** argv) {
     } else if (strcmp(command, "port") == 0 && argc == 3) {
         HWND list = GetDlgItem(dialog, 1002);
         SendMessageTimeoutW(list, CB_SETCURSEL, atoi(argv[2]), 0, SMTO_NORMAL, kWaitMs, &result);
+        ULONGLONG start = GetTickCount64();
         SendMessageTimeoutW(dialog, WM_COMMAND, MAKEWPARAM(1002, CBN_SELCHANGE),
                             reinterpret_cast<LPARAM>(list), SMTO_NORMAL, kWaitMs, &result);
+        printf("%llu\n", GetTickCount64() - start);
     } else if (strcmp(command, "cancel") == 0) {
         PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
     } else {

@@ -380,9 +380,11 @@ def first_run(wine, probe, app_exe, devices, tmp, artefacts, with_sockets):
         check(window_visible("^Zundrel$"), "Enter leaves the dialog open")
 
         # Picking COM2 closes COM1 (its reader waits for a port event) and opens COM2 at 38400.
-        rc, _ = probe("port", "1")
+        rc, out = probe("port", "1")
         check(rc == 0 and wait_until(lambda: com2.speed() == termios.B38400),
               "COM2 opened at the speed last chosen")
+        switch_ms = int(out.strip() or "99999")
+        check(switch_ms < 1000, "the port change (reader woken and ended) took %d ms" % switch_ms)
         exchange_after_open(com2, [0x02, 0x00, 0x01, 0x01], [0x02, 0x00, 0x02, 0x02, 0x03],
                             "status request on COM2", expected_log=expected_log)
         com1.write([0x02, 0x00, 0x01, 0x01])
