@@ -466,6 +466,20 @@ def main():
         # box included), so the screenshots show the whole dialog.
         wine.reg_add("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
         wine.run(["wineserver", "-w"], timeout=120)
+        # Wine's device manager applies the mapping when Wine next starts; check it before the
+        # program may open a port, so that it never reaches a real serial device.
+        wine.run(["wine", "reg", "query", "HKLM\\Software\\Wine\\Ports"])
+        dosdevices = os.path.join(wine.prefix, "dosdevices")
+
+        def mapped():
+            try:
+                return all(os.readlink(os.path.join(dosdevices, "com%d" % n)) == d.link
+                           for n, d in enumerate(devices, 1))
+            except OSError:
+                return False
+
+        if not check(wait_until(mapped), "COM1 to COM4 are mapped to the test's ptys"):
+            raise RuntimeError("the COM ports are not mapped; the program is not started")
 
         # The program alone in its folder: it must start with no DLL beside it.
         app_dir = os.path.join(tmp, "app")
