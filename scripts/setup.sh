@@ -11,6 +11,11 @@ packages=(
   # its end-to-end test: X server, D-Bus session, accessibility, keyboard, screenshots
   xvfb xauth dbus-daemon dbus-bin dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0
   xdotool imagemagick util-linux
+  # The Windows program: the mingw-w64 cross compiler, and Wine under Xvfb for its test, with the
+  # X libraries Wine's display driver loads, xdotool, ImageMagick's import for the screenshots,
+  # Python 3 for the test driver and the IPA Gothic font for the dialog's Japanese texts.
+  g++-mingw-w64-x86-64 wine wine64 xvfb xauth xdotool imagemagick python3 fonts-ipafont-gothic
+  libxrender1 libxrandr2 libxcursor1 libxi6 libxinerama1 libxcomposite1 libxfixes3
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs every test: once as built normally, a short fuzz run of the assembler
 # (the long run is in the README), and once more with AddressSanitizer and UndefinedBehaviorSanitizer.
+# The normal build also cross-builds zundrel.exe (into build/win32/) and its CTest run includes the
+# Windows program's test under Wine (wine_program).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh

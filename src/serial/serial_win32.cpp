@@ -1,0 +1,245 @@
+// The serial port on Win32: an overlapped COM port and the reader thread that feeds the assembler.
+// Every wait of the reader thread also watches the reader stop signal, so ClosePort ends the
+// thread where it waits instead of killing it.
+#include <windows.h>
+
+#include <cstdio>
+#include <new>
+
+#include "link/assembler.h"
+#include "link/seams.h"
+#include "serial/serial_link.h"
+#include "sockets/net_shim.h"
+#include "sockets/net_win32.h"
+
+namespace {
+
+struct SerialLink {
+    HANDLE port;     // the open port, or INVALID_HANDLE_VALUE
+    unsigned speed;  // remembered while no port is open
+    HANDLE reader;   // the reader thread of the open port, or NULL
+};
+
+SerialLink g_serial = {INVALID_HANDLE_VALUE, 9600, NULL};
+
+constexpr DWORD kPortEvents = EV_RXCHAR | EV_ERR;
+constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
+
+// Longest wait for a woken event wait to complete before its block is left to the port's close.
+constexpr DWORD kWakeGraceMs = 2000;
+
+// Pause after an event wait that failed at once, so a port whose every call fails does not spin.
+constexpr DWORD kRetryPauseMs = 10;
+
+// Completes the overlapped transfer `ov` started on the port by this thread. Returns 1 with the
+// byte count in `done` when it finished, 0 when it failed or the stop signal came first (the
+// transfer is then cancelled and collected before returning, so `ov` and the buffer are free).
+int FinishTransfer(OVERLAPPED* ov, DWORD* done) {
+    HANDLE waits[2] = {ov->hEvent, ReaderStopEvent()};
+    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+        return GetOverlappedResult(g_serial.port, ov, done, FALSE) ? 1 : 0;
+    }
+    CancelIo(g_serial.port);
+    GetOverlappedResult(g_serial.port, ov, done, TRUE);
+    return 0;
+}
+
+// One port event wait. Kept on the heap: a wait that does not complete after being woken is left
+// here for the port's close to complete, instead of pointing into the stack of an ended thread.
+struct CommWait {
+    OVERLAPPED ov;
+    DWORD mask;
+};
+
+// Waits for the next port event. Returns the events reported (0 when none or the wait failed),
+// or -1 when the stop signal ends the wait.
+long WaitPortEvent() {
+    CommWait* wait = new (std::nothrow) CommWait();
+    if (wait == NULL) {
+        return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
+    }
+    wait->ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (wait->ov.hEvent == NULL) {
+        delete wait;
+        return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
+    }
+    wait->mask = 0;
+    if (!WaitCommEvent(g_serial.port, &wait->mask, &wait->ov)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            CloseHandle(wait->ov.hEvent);
+            delete wait;
+            return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
+        }
+        HANDLE waits[2] = {wait->ov.hEvent, ReaderStopEvent()};
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+            // Clearing the event mask wakes the pending wait (it completes with error 995).
+            SetCommMask(g_serial.port, 0);
+            if (WaitForSingleObject(wait->ov.hEvent, kWakeGraceMs) == WAIT_OBJECT_0) {
+                CloseHandle(wait->ov.hEvent);
+                delete wait;
+            }
+            return -1;
+        }
+        DWORD ignored;
+        GetOverlappedResult(g_serial.port, &wait->ov, &ignored, FALSE);  // woken or done: done
+    }
+    long events = static_cast<long>(wait->mask);
+    CloseHandle(wait->ov.hEvent);
+    delete wait;
+    return events;
+}
+
+DWORD WINAPI ReaderThread(LPVOID) {
+    PurgeComm(g_serial.port, kPurgeAll);
+    while (!ReaderStopRaised()) {
+        SetCommMask(g_serial.port, kPortEvents);
+        long events = WaitPortEvent();
+        if (events < 0) {
+            break;
+        }
+        if (events & EV_ERR) {
+            DWORD errors;
+            COMSTAT state;
+            ClearCommError(g_serial.port, &errors, &state);
+        }
+        if (events & EV_RXCHAR) {
+            uint8_t buffer[256];
+            size_t n = ReadPort(buffer, sizeof buffer);
+            if (n > 0) {
+                FeedReceivedBytes(buffer, n);
+            }
+        }
+    }
+    return 0;
+}
+
+// Serves messages that other threads send to this (the window's) thread while it waits for the
+// reader to end: the reader may be reading the log field or raising its message box over the
+// dialog, both of which wait for this thread.
+void AwaitReaderEnd(HANDLE reader) {
+    for (;;) {
+        DWORD r = MsgWaitForMultipleObjects(1, &reader, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (r != WAIT_OBJECT_0 + 1) {
+            return;  // ended (or the wait itself failed)
+        }
+        MSG msg;
+        PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+}  // namespace
+
+int OpenPort(int number) {
+    char name[16];
+    snprintf(name, sizeof name, "COM%d:", number);
+    HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                              FILE_FLAG_OVERLAPPED, NULL);
+    if (port == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    g_serial.port = port;
+    SetCommMask(port, kPortEvents);
+    PurgeComm(port, kPurgeAll);
+    COMMTIMEOUTS timeouts;
+    GetCommTimeouts(port, &timeouts);
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutConstant = 1000;
+    SetCommTimeouts(port, &timeouts);
+    SetBaudRate(g_serial.speed);
+    ClearReaderStop();
+    g_serial.reader = CreateThread(NULL, 0, ReaderThread, NULL, 0, NULL);
+    return 1;
+}
+
+void ClosePort() {
+    if (g_serial.port == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    if (g_serial.reader != NULL) {
+        RaiseReaderStop();
+        AwaitReaderEnd(g_serial.reader);
+        CloseHandle(g_serial.reader);
+        g_serial.reader = NULL;
+    }
+    PurgeComm(g_serial.port, kPurgeAll);
+    CloseHandle(g_serial.port);
+    g_serial.port = INVALID_HANDLE_VALUE;
+}
+
+void SetBaudRate(unsigned speed) {
+    g_serial.speed = speed;
+    if (g_serial.port == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    DCB dcb;
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(g_serial.port, &dcb)) {
+        return;
+    }
+    dcb.BaudRate = speed;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = 1;
+    dcb.fParity = 1;
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 1;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fErrorChar = 0;
+    dcb.fNull = 0;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fAbortOnError = 0;
+    dcb.XonLim = 100;
+    dcb.XoffLim = 100;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    dcb.EvtChar = 0;
+    SetCommState(g_serial.port, &dcb);  // a failure is not reported
+}
+
+void WritePort(const uint8_t* bytes, size_t n) {
+    if (g_serial.port == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (ov.hEvent == NULL) {
+        return;
+    }
+    DWORD written = 0;
+    if (!WriteFile(g_serial.port, bytes, static_cast<DWORD>(n), &written, &ov) &&
+        GetLastError() == ERROR_IO_PENDING) {
+        FinishTransfer(&ov, &written);  // the outcome is not examined
+    }
+    CloseHandle(ov.hEvent);
+}
+
+size_t ReadPort(uint8_t* buffer, size_t max) {
+    if (g_serial.port == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    OVERLAPPED ov = {};
+    ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (ov.hEvent == NULL) {
+        return 0;
+    }
+    DWORD got = 0;
+    if (!ReadFile(g_serial.port, buffer, static_cast<DWORD>(max), &got, &ov)) {
+        if (GetLastError() != ERROR_IO_PENDING || !FinishTransfer(&ov, &got)) {
+            got = 0;
+        }
+    }
+    CloseHandle(ov.hEvent);
+    return got;
+}
+
+int PauseReader(unsigned ms) {
+    return WaitForReaderStop(ms) ? 0 : 1;
+}

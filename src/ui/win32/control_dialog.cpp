@@ -1,0 +1,167 @@
+// The Windows program: the control dialog, the program entry, and the panel functions through
+// which the reader thread reaches the dialog.
+#include <windows.h>
+
+#include <cstring>
+
+#include "link/seams.h"
+#include "serial/serial_link.h"
+#include "sockets/net_shim.h"
+#include "ui/win32/resource.h"
+
+namespace {
+
+// The dialog's window handle, kept for the whole run.
+HWND volatile g_dialog = NULL;
+
+// The status label waiting to be shown. The reader thread swaps a fresh copy in and posts a note;
+// the dialog's thread swaps it out and shows it. No thread ever waits for the other.
+PVOID volatile g_pendingStatus = NULL;
+
+const char* const kPortNames[] = {"COM1:", "COM2:", "COM3:", "COM4:"};
+
+constexpr UINT kShowStatusMessage = WM_APP + 1;
+
+// How often a message box of the reader thread looks at the stop signal.
+constexpr UINT kBoxWatchMs = 50;
+
+// How long the reader thread waits for the dialog's thread to hand over the log field.
+constexpr UINT kLogFieldWaitMs = 2000;
+
+void FreeStatus(PVOID text) {
+    if (text != NULL) {
+        HeapFree(GetProcessHeap(), 0, text);
+    }
+}
+
+void ShowPendingStatus(HWND dialog) {
+    PVOID text = InterlockedExchangePointer(&g_pendingStatus, NULL);
+    if (text != NULL) {
+        SetDlgItemTextA(dialog, IDC_STATUS, static_cast<const char*>(text));
+        FreeStatus(text);
+    }
+}
+
+// Ends the message box that this thread shows (it owns no other window).
+BOOL CALLBACK EndThreadBox(HWND window, LPARAM) {
+    char kind[16];
+    if (GetClassNameA(window, kind, sizeof kind) > 0 && strcmp(kind, "#32770") == 0) {
+        EndDialog(window, IDOK);
+    }
+    return TRUE;
+}
+
+// Timer of the reader thread while its message box is up: the box ends once the port is closing.
+void CALLBACK WatchBox(HWND, UINT, UINT_PTR, DWORD) {
+    if (ReaderStopRaised()) {
+        EnumThreadWindows(GetCurrentThreadId(), EndThreadBox, 0);
+    }
+}
+
+INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+        case WM_INITDIALOG:
+            g_dialog = dialog;
+            NetStartup();
+            CheckDlgButton(dialog, IDC_SPEED_9600, BST_CHECKED);
+            for (const char* name : kPortNames) {
+                SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_ADDSTRING, 0,
+                                    reinterpret_cast<LPARAM>(name));
+            }
+            SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_SETCURSEL, 0, 0);
+            OpenPort(1);
+            SetBaudRate(9600);
+            return TRUE;
+        case kShowStatusMessage:
+            ShowPendingStatus(dialog);
+            return TRUE;
+        case WM_COMMAND: {
+            WORD id = LOWORD(wparam);
+            WORD code = HIWORD(wparam);
+            switch (id) {
+                case IDCANCEL:
+                    // Stop the reader first, so a socket call that the shutdown breaks does not
+                    // answer the device; then shut the socket library and close the port.
+                    RaiseReaderStop();
+                    NetCleanup();
+                    ClosePort();
+                    EndDialog(dialog, 0);
+                    return TRUE;
+                case IDC_SPEED_9600:
+                    if (code == BN_CLICKED) {
+                        SetBaudRate(9600);
+                    }
+                    return FALSE;
+                case IDC_SPEED_38400:
+                    if (code == BN_CLICKED) {
+                        SetBaudRate(38400);
+                    }
+                    return FALSE;
+                case IDC_PORT_LIST:
+                    if (code == CBN_SELCHANGE) {
+                        LRESULT index =
+                            SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_GETCURSEL, 0, 0);
+                        if (index >= 0 && index <= 3) {
+                            ClosePort();
+                            OpenPort(static_cast<int>(index) + 1);
+                        }
+                    }
+                    return FALSE;
+                default:
+                    return FALSE;  // OK (the Enter key) included: it does not close the dialog
+            }
+        }
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+void PanelSetStatus(const char* label) {
+    HWND dialog = g_dialog;
+    if (dialog == NULL) {
+        return;
+    }
+    size_t size = strlen(label) + 1;
+    PVOID copy = HeapAlloc(GetProcessHeap(), 0, size);
+    if (copy == NULL) {
+        return;
+    }
+    memcpy(copy, label, size);
+    FreeStatus(InterlockedExchangePointer(&g_pendingStatus, copy));
+    PostMessageA(dialog, kShowStatusMessage, 0, 0);
+}
+
+size_t PanelGetLogPath(char* buf, size_t size) {
+    buf[0] = '\0';
+    HWND field = GetDlgItem(g_dialog, IDC_LOG_PATH);
+    DWORD_PTR copied = 0;
+    if (field == NULL ||
+        !SendMessageTimeoutA(field, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buf), SMTO_NORMAL,
+                             kLogFieldWaitMs, &copied)) {
+        buf[0] = '\0';
+        return 0;
+    }
+    buf[size - 1] = '\0';
+    return strlen(buf);
+}
+
+void PanelShowError(const char* text) {
+    if (ReaderStopRaised()) {
+        return;
+    }
+    UINT_PTR watch = SetTimer(NULL, 0, kBoxWatchMs, WatchBox);
+    MessageBoxA(g_dialog, text, NULL, MB_ICONERROR);
+    if (watch != 0) {
+        KillTimer(NULL, watch);
+    }
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // The wide form keeps the template's Japanese texts intact whatever the system's code page.
+    INT_PTR code = DialogBoxParamW(instance, L"ZUNDRDLG", NULL, ControlDialogProc, 0);
+    g_dialog = NULL;
+    FreeStatus(InterlockedExchangePointer(&g_pendingStatus, NULL));
+    return static_cast<int>(code);
+}
