@@ -7,7 +7,7 @@ namespace {
 
 // Closes the port while the reader is held in a command that does not end by itself, then checks
 // that ClosePort returned promptly, the command never answers, its frame was finished, and the
-// port, picked again, answers exactly its own requests.
+// port, picked again, answers exactly its own requests and then sleeps.
 void ExpectPromptCloseAndWorkingReopen(DeviceSim& device) {
     Clock::time_point start = Clock::now();
     ClosePort();
@@ -17,6 +17,8 @@ void ExpectPromptCloseAndWorkingReopen(DeviceSim& device) {
     ASSERT_TRUE(OpenOn(device));
     EXPECT_EQ(device.Exchange(kStatusRequest), StatusAnswer(0x02));
     EXPECT_TRUE(device.Quiet(50ms));
+    long long idle = ReaderIdleCpuNanos();
+    EXPECT_LT(idle, kIdleCpuLimitNanos) << "the reader used " << idle << " ns in 300 ms";
 }
 
 }  // namespace
