@@ -40,8 +40,8 @@ long ResidentBytes() {
 }
 
 // The program still answers exactly, and its reader sleeps while nothing arrives.
-void ExpectAnswersAndIdle(DeviceSim& device, uint8_t status = 0x02) {
-    EXPECT_EQ(device.Exchange(kStatusRequest), StatusAnswer(status));
+void ExpectAnswersAndIdle(DeviceSim& device) {
+    EXPECT_EQ(device.Exchange(kStatusRequest), StatusAnswer(0x02));
     EXPECT_EQ(device.Exchange(RequestFrame(0x01, 0x10)), kSetPppAnswer);
     long long idle = ReaderIdleCpuNanos();
     EXPECT_GE(idle, 0);
