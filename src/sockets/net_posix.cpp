@@ -222,7 +222,9 @@ int NetWaitReadable(NetSocket s, unsigned timeout_ms) {
     if (g_lookahead.fd == fd) {
         return 1;
     }
-    if (!g_stopRaised.load() && recv(fd, &g_lookahead.byte, 1, MSG_DONTWAIT) == 1) {
+    // Only while no byte is held: one held for another socket must not be overwritten.
+    if (g_lookahead.fd < 0 && !g_stopRaised.load() &&
+        recv(fd, &g_lookahead.byte, 1, MSG_DONTWAIT) == 1) {
         g_lookahead.fd = fd;
         return 1;
     }
