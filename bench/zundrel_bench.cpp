@@ -1,12 +1,19 @@
-// Measures, through pseudo-terminals, the turnaround of a status request (from the device's last
-// request byte written to its last reply byte read) answered by Zundrel's reader thread, and the
-// same answered by a bare poll/read/write loop; then the reader's CPU use over 10 idle seconds.
+// Measures, through pseudo-terminals, the figures a user of the link feels:
+// - the turnaround of a status request (from the device's last request byte written to its last
+//   reply byte read) answered by Zundrel's reader thread, and the same answered by a bare
+//   poll/read/write loop;
+// - the turnaround of a 127-byte ReceiveBlock whose data already waits in the socket (a TCP server
+//   on 127.0.0.1), against the time those bytes take on the line at 38400 bit/s;
+// - a port switch (ClosePort, then opening another port) while a connect that is never answered
+//   holds the reader;
+// - the reader's CPU time and wakeups over 10 idle seconds with the port open.
 //   zundrel_bench [requests]   (default 20000)
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -21,7 +28,9 @@
 
 #include "serial/serial_link.h"
 #include "serial/serial_posix.h"
+#include "sockets/socket_slots.h"
 #include "support/device_sim.h"
+#include "support/loopback_server.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -35,6 +44,13 @@ struct Figures {
     double p99;
     double max;
 };
+
+// Median, 99th percentile and maximum of `samples`.
+Figures FiguresOf(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    size_t n = samples.size();
+    return {samples[n / 2], samples[std::min(n - 1, n * 99 / 100)], samples[n - 1]};
+}
 
 // Sends `count` status requests through `device` and returns the turnaround figures in
 // microseconds, or a median of -1 when a reply went wrong.
@@ -55,9 +71,7 @@ Figures Measure(DeviceSim& device, int count) {
             micros.push_back(std::chrono::duration<double, std::micro>(read - written).count());
         }
     }
-    std::sort(micros.begin(), micros.end());
-    size_t n = micros.size();
-    return {micros[n / 2], micros[std::min(n - 1, n * 99 / 100)], micros[n - 1]};
+    return FiguresOf(micros);
 }
 
 // The bare responder: a minimal loop on the slave side that answers every four bytes with the
@@ -102,13 +116,20 @@ void* BareResponder(void* arg) {
     return nullptr;
 }
 
-// utime + stime of the thread named `name` in this process, in clock ticks; -1 if not found.
-long ThreadTicks(const char* name) {
+// What /proc says about one thread: CPU time in clock ticks and its context switches.
+struct ThreadStats {
+    long ticks = -1;  // utime + stime; -1 when the thread was not found
+    long voluntary = -1;
+    long involuntary = -1;
+};
+
+// The stats of the thread named `name` in this process.
+ThreadStats StatsOfThread(const char* name) {
+    ThreadStats stats;
     DIR* dir = opendir("/proc/self/task");
     if (dir == nullptr) {
-        return -1;
+        return stats;
     }
-    long ticks = -1;
     while (struct dirent* entry = readdir(dir)) {
         if (entry->d_name[0] == '.') {
             continue;
@@ -137,18 +158,99 @@ long ThreadTicks(const char* name) {
         unsigned long stime = 0;
         if (p != nullptr && sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %lu %lu",
                                    &utime, &stime) == 2) {
-            ticks = static_cast<long>(utime + stime);
+            stats.ticks = static_cast<long>(utime + stime);
+        }
+        if (FILE* f = fopen((base + "/status").c_str(), "r")) {
+            char line[256];
+            while (fgets(line, sizeof line, f) != nullptr) {
+                sscanf(line, "voluntary_ctxt_switches: %ld", &stats.voluntary);
+                sscanf(line, "nonvoluntary_ctxt_switches: %ld", &stats.involuntary);
+            }
+            fclose(f);
         }
         break;
     }
     closedir(dir);
-    return ticks;
+    return stats;
 }
 
 long long CpuNanos(clockid_t clock) {
     struct timespec t;
     clock_gettime(clock, &t);
     return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+// Sends `count` requests for a 127-byte block on `slot`, each after the server's 127 bytes have
+// arrived in the slot's socket, and returns the turnaround figures in microseconds (median -1 when
+// a reply went wrong).
+Figures MeasureReceiveBlock(DeviceSim& device, LoopbackServer& server, uint8_t slot, int count) {
+    const Bytes request = RequestFrame(0x11, 0x0F, {slot, 127});
+    Bytes data(127);
+    Bytes expected = {0x11, 0x00, 130, 0x0F, slot, 127};
+    std::vector<double> micros;
+    for (int i = 0; i < count; ++i) {
+        for (size_t k = 0; k < data.size(); ++k) {
+            data[k] = static_cast<uint8_t>(i + k);
+        }
+        expected.resize(6);
+        expected.insert(expected.end(), data.begin(), data.end());
+        server.Send(data);
+        // The data must be waiting before the request goes out. The reader is idle now, so
+        // looking at its socket from here disturbs nothing.
+        int waiting = 0;
+        for (int spins = 0; waiting < 127 && spins < 1000000; ++spins) {
+            ioctl(static_cast<int>(g_slots.slot[slot].socket), FIONREAD, &waiting);
+        }
+        if (!device.Write(request)) {
+            return {-1, -1, -1};
+        }
+        Clock::time_point written = Clock::now();
+        Bytes reply = device.Read(expected.size());
+        Clock::time_point read = Clock::now();
+        if (reply != expected) {
+            return {-1, -1, -1};
+        }
+        micros.push_back(std::chrono::duration<double, std::micro>(read - written).count());
+    }
+    return FiguresOf(micros);
+}
+
+// Switches the port `count` times between `a` and `b`, each time while the reader waits in a
+// connect to `listener` that is never answered: ClosePort plus opening the other port, in
+// milliseconds. The device closes the socket from the new port. Median -1 when something failed.
+Figures MeasurePortSwitch(DeviceSim* ends[2], StalledListener& listener, int count) {
+    std::vector<double> millis;
+    int at = 0;
+    for (int i = 0; i < count; ++i) {
+        DeviceSim& device = *ends[at];
+        Bytes opened = device.Exchange(RequestFrame(0x11, 0x01));
+        if (opened.size() != 5 || opened[4] > 7) {
+            return {-1, -1, -1};
+        }
+        uint8_t slot = opened[4];
+        Bytes connect = {slot};
+        Bytes block = LoopbackAddressBlock(listener.Port());
+        connect.insert(connect.end(), block.begin(), block.end());
+        int pending = PendingConnectsTo(listener.Port());
+        if (!device.Write(RequestFrame(0x11, 0x03, connect))) {
+            return {-1, -1, -1};
+        }
+        Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
+        while (PendingConnectsTo(listener.Port()) <= pending && Clock::now() < deadline) {
+            usleep(1000);
+        }
+        at = 1 - at;
+        Clock::time_point start = Clock::now();
+        ClosePort();
+        int reopened = OpenPortDevice(ends[at]->SlavePath().c_str());
+        Clock::time_point done = Clock::now();
+        if (reopened != 1 || ends[at]->Exchange(RequestFrame(0x11, 0x07, {slot})) !=
+                                 Bytes{0x11, 0x00, 0x03, 0x07, slot, 0x01}) {
+            return {-1, -1, -1};
+        }
+        millis.push_back(std::chrono::duration<double, std::milli>(done - start).count());
+    }
+    return FiguresOf(millis);
 }
 
 void Print(const char* what, const Figures& f) {
@@ -206,18 +308,68 @@ int main(int argc, char** argv) {
     Print("bare responder", responder);
     printf("  ratio of medians %.2f\n", zundrel.median / responder.median);
 
+    // A 127-byte block already waiting in the socket.
+    LoopbackServer server;
+    Bytes opened = device.Exchange(RequestFrame(0x11, 0x01));
+    Bytes connect = {opened.size() == 5 ? opened[4] : uint8_t{0xFF}};
+    Bytes block = LoopbackAddressBlock(server.Port());
+    connect.insert(connect.end(), block.begin(), block.end());
+    if (opened.size() != 5 || device.Exchange(RequestFrame(0x11, 0x03, connect)).size() != 6 ||
+        !server.WaitConnected(std::chrono::seconds(5))) {
+        fprintf(stderr, "cannot connect a slot to the loopback server\n");
+        return 1;
+    }
+    const int blocks = std::max(count / 20, 100);
+    Figures receive = MeasureReceiveBlock(device, server, opened[4], blocks);
+    if (receive.median < 0) {
+        fprintf(stderr, "a block reply went wrong\n");
+        return 1;
+    }
+    const double lineMicros = 127 * 10 * 1e6 / 38400;  // start, 8 data and stop bit per byte
+    printf("127-byte ReceiveBlock with the data waiting, %d requests, microseconds:\n", blocks);
+    Print("request to reply", receive);
+    printf("  line time of 127 bytes at 38400 bit/s %.0f; median is %.2f%% of it\n", lineMicros,
+           100 * receive.median / lineMicros);
+
+    // Port switches while a connect is never answered.
+    StalledListener listener;
+    DeviceSim other;
+    if (!listener.Full() || !other.Open()) {
+        fprintf(stderr, "cannot set up the unanswered connect\n");
+        return 1;
+    }
+    DeviceSim* ends[2] = {&device, &other};
+    const int switches = 50;
+    Figures port = MeasurePortSwitch(ends, listener, switches);
+    if (port.median < 0) {
+        fprintf(stderr, "a port switch went wrong\n");
+        return 1;
+    }
+    printf("port switch (ClosePort + open) during an unanswered connect, %d switches, ms:\n",
+           switches);
+    Print("switch", port);
+
+    // Idle, with the port open (on `device`, after an even number of switches).
     clockid_t clock;
     if (!ReaderCpuClock(&clock)) {
         fprintf(stderr, "no reader thread\n");
         return 1;
     }
-    long ticksBefore = ThreadTicks("zundrel-reader");
+    ThreadStats before = StatsOfThread("zundrel-reader");
     long long nanosBefore = CpuNanos(clock);
     sleep(10);
     long long nanosUsed = CpuNanos(clock) - nanosBefore;
-    long ticksAfter = ThreadTicks("zundrel-reader");
-    printf("reader CPU over 10 idle seconds: %ld ticks (%lld ns)\n",
-           ticksBefore < 0 || ticksAfter < 0 ? -1 : ticksAfter - ticksBefore, nanosUsed);
+    ThreadStats after = StatsOfThread("zundrel-reader");
+    if (before.ticks < 0 || after.ticks < 0) {
+        fprintf(stderr, "reader thread not found in /proc\n");
+        return 1;
+    }
+    printf(
+        "reader over 10 idle seconds, port open: %ld CPU ticks (%lld ns), %ld wakeups "
+        "(%ld voluntary, %ld involuntary context switches)\n",
+        after.ticks - before.ticks, nanosUsed,
+        after.voluntary - before.voluntary + after.involuntary - before.involuntary,
+        after.voluntary - before.voluntary, after.involuntary - before.involuntary);
     ClosePort();
     return 0;
 }

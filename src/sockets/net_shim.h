@@ -35,7 +35,8 @@ int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t addres
 int NetSend(NetSocket s, const uint8_t* data, int count);
 
 // Waits up to `timeout_ms` for `s` to become readable. Returns 1 readable, 0 when the time ran out,
-// -1 on failure or when the stop signal is raised.
+// -1 on failure or when the stop signal is raised. After a 1 the caller reads the byte with
+// NetReadByte on the same socket next (an implementation may already have taken it).
 int NetWaitReadable(NetSocket s, unsigned timeout_ms);
 
 // Reads one byte. Returns 1 when a byte was stored, 0 when the peer has closed, -1 on failure.

@@ -125,15 +125,13 @@ bool DeviceSim::WaitTaken(std::chrono::milliseconds timeout) {
     }
 }
 
-Bytes DeviceSim::Read(size_t n, std::chrono::milliseconds timeout) {
+size_t DeviceSim::ReadInto(uint8_t* buffer, size_t n, std::chrono::milliseconds timeout) {
     Clock::time_point deadline = Clock::now() + timeout;
-    Bytes got;
-    uint8_t buf[512];
-    while (got.size() < n) {
-        size_t want = n - got.size() < sizeof buf ? n - got.size() : sizeof buf;
-        ssize_t r = read(master_, buf, want);
+    size_t got = 0;
+    while (got < n) {
+        ssize_t r = read(master_, buffer + got, n - got);
         if (r > 0) {
-            got.insert(got.end(), buf, buf + r);
+            got += static_cast<size_t>(r);
             continue;
         }
         if (r < 0 && errno == EINTR) {
@@ -146,6 +144,12 @@ Bytes DeviceSim::Read(size_t n, std::chrono::milliseconds timeout) {
         struct pollfd p = {master_, POLLIN, 0};
         poll(&p, 1, left);
     }
+    return got;
+}
+
+Bytes DeviceSim::Read(size_t n, std::chrono::milliseconds timeout) {
+    Bytes got(n);
+    got.resize(ReadInto(got.data(), n, timeout));
     return got;
 }
 

@@ -61,6 +61,10 @@ public:
     // Reads until `n` bytes have arrived or `timeout` has passed; returns what arrived.
     Bytes Read(size_t n, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
 
+    // As Read, into `buffer`, without allocating. Returns the number of bytes stored.
+    size_t ReadInto(uint8_t* buffer, size_t n,
+                    std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));
+
     // Reads one reply frame (header, then as many bytes as its length byte says). Returns what
     // arrived by the deadline, which is short of a frame on time-out.
     Bytes ReadFrame(std::chrono::milliseconds timeout = std::chrono::milliseconds(2000));

@@ -70,10 +70,11 @@ void LoopbackServer::Send(const std::vector<uint8_t>& bytes) {
     Wake();
 }
 
-void LoopbackServer::Disconnect() {
+void LoopbackServer::Disconnect(bool reset) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         disconnect_ = true;
+        reset_ = reset;
     }
     Wake();
 }
@@ -104,11 +105,14 @@ void LoopbackServer::Flush() {
     }
     std::vector<uint8_t> out;
     bool disconnect;
+    bool reset;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         out.swap(pending_);
         disconnect = disconnect_;
+        reset = reset_;
         disconnect_ = false;
+        reset_ = false;
     }
     size_t done = 0;
     while (done < out.size()) {
@@ -119,6 +123,10 @@ void LoopbackServer::Flush() {
         done += static_cast<size_t>(n);
     }
     if (disconnect) {
+        if (reset) {
+            struct linger abort = {1, 0};
+            setsockopt(client_fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
         close(client_fd_);
         client_fd_ = -1;
         std::lock_guard<std::mutex> lock(mutex_);
@@ -172,6 +180,81 @@ void LoopbackServer::Run() {
             client_fd_ = -1;
             connected_ = false;
         }
+        changed_.notify_all();
+    }
+}
+
+EchoServer::EchoServer() {
+    listen_fd_ = ListenOnLoopback(64, &port_);
+    wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    thread_ = std::thread([this] { Run(); });
+}
+
+EchoServer::~EchoServer() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stop_ = true;
+    }
+    uint64_t one = 1;
+    ssize_t ignored = write(wake_fd_, &one, sizeof one);
+    (void)ignored;
+    thread_.join();
+    for (int fd : clients_) {
+        close(fd);
+    }
+    close(listen_fd_);
+    close(wake_fd_);
+}
+
+bool EchoServer::WaitAllClosed(std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return open_ == 0; });
+}
+
+int EchoServer::Accepted() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return accepted_;
+}
+
+void EchoServer::Run() {
+    std::vector<struct pollfd> p;
+    for (;;) {
+        p.assign({{wake_fd_, POLLIN, 0}, {listen_fd_, POLLIN, 0}});
+        for (int fd : clients_) {
+            p.push_back({fd, POLLIN, 0});
+        }
+        if (poll(p.data(), p.size(), -1) < 0) {
+            continue;
+        }
+        if (p[0].revents != 0) {
+            return;  // only woken to stop
+        }
+        std::vector<int> still;
+        for (size_t i = 2; i < p.size(); ++i) {
+            int fd = p[i].fd;
+            if (p[i].revents == 0) {
+                still.push_back(fd);
+                continue;
+            }
+            uint8_t chunk[512];
+            ssize_t n = recv(fd, chunk, sizeof chunk, 0);
+            if (n > 0 && send(fd, chunk, static_cast<size_t>(n), MSG_NOSIGNAL) == n) {
+                still.push_back(fd);
+                continue;
+            }
+            close(fd);
+        }
+        if (p[1].revents != 0) {
+            int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                still.push_back(fd);
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++accepted_;
+            }
+        }
+        clients_.swap(still);
+        std::lock_guard<std::mutex> lock(mutex_);
+        open_ = static_cast<int>(clients_.size());
         changed_.notify_all();
     }
 }

@@ -22,8 +22,9 @@ public:
     // Sends `bytes` to the client, at once or as soon as one has connected.
     void Send(const std::vector<uint8_t>& bytes);
 
-    // Closes the current connection after everything queued has been sent.
-    void Disconnect();
+    // Closes the current connection after everything queued has been sent. With `reset`, the
+    // close aborts the connection (SO_LINGER 0): the client gets a reset instead of an end.
+    void Disconnect(bool reset = false);
 
     // Waits until a client is connected. Returns whether one is.
     bool WaitConnected(std::chrono::milliseconds timeout);
@@ -53,6 +54,41 @@ private:
     std::vector<uint8_t> received_;
     bool connected_ = false;
     bool disconnect_ = false;
+    bool reset_ = false;
+    bool stop_ = false;
+
+    std::thread thread_;
+};
+
+// A TCP server on 127.0.0.1 that serves any number of connections at once and sends every byte
+// it receives straight back. Its own thread does the work.
+class EchoServer {
+public:
+    EchoServer();
+    ~EchoServer();
+    EchoServer(const EchoServer&) = delete;
+    EchoServer& operator=(const EchoServer&) = delete;
+
+    uint16_t Port() const { return port_; }
+
+    // Waits until the server holds no connection any more. Returns whether it holds none.
+    bool WaitAllClosed(std::chrono::milliseconds timeout);
+
+    // The number of connections accepted so far.
+    int Accepted();
+
+private:
+    void Run();
+
+    int listen_fd_ = -1;
+    int wake_fd_ = -1;
+    uint16_t port_ = 0;
+    std::vector<int> clients_;  // server thread only
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int open_ = 0;
+    int accepted_ = 0;
     bool stop_ = false;
 
     std::thread thread_;

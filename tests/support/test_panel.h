@@ -13,6 +13,10 @@
 // Appends one event.
 void RecordTestEvent(const std::string& event);
 
+// Turns the recording of events on or off (on after ResetTestPanel). Long runs turn it off, so the
+// list does not grow with every frame.
+void SetTestEventsRecorded(bool recorded);
+
 // A copy of the events so far.
 std::vector<std::string> TestEvents();
 
@@ -26,8 +30,8 @@ void SetTestErrorBoxWaits(bool waits);
 // Dismisses the error box that is waiting, if any.
 void DismissTestErrorBox();
 
-// Forgets the events, empties the log path, makes the error box return at once again, and puts the
-// receive buffer and adapter back to start.
+// Forgets the events and records them again, empties the log path, makes the error box return at
+// once again, and puts the receive buffer and adapter back to start.
 void ResetTestPanel();
 
 // Sets the text the log field reports.
