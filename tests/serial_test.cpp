@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -24,16 +25,20 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-const Bytes kFirstPowerOnAnswer = {0x00, 0x55, 0x55, 0x55, 0x55, 0x55};
-const Bytes kPowerOnAgainAnswer = {0x01, 0x00, 0x03, 0x02, 0x31, 0x30};
-const Bytes kLineCheckAnswer = {0x01, 0x00, 0x03, 0x00, 0x00, 0x0F};
-const Bytes kDialupAnswer = {0x01, 0x00, 0x15, 0x0B, 0x00, 0x08, 0x48, 0x01,
-                             0xC0, 0xA8, 0x00, 0x01, 0xC0, 0xA8, 0x00, 0x02,
-                             0xC0, 0xA8, 0x00, 0x03, 0xC0, 0xA8, 0x00, 0x04};
-const Bytes kHangupAnswer = {0x01, 0x00, 0x02, 0x0B, 0xF3};
-const Bytes kSetPppAnswer = {0x01, 0x00, 0x02, 0x10, 0x01};
-const Bytes kSetDnsAnswer = {0x01, 0x00, 0x02, 0x11, 0x01};
-const Bytes kPowerOffAnswer = {0x0F, 0x00, 0x01, 0xFF, 0x00};
+Bytes H(const std::string& hex) {
+    Bytes bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 3) {
+        bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+const Bytes kFirstPowerOnAnswer = H("00 55 55 55 55 55");
+const Bytes kPowerOnAgainAnswer = H("01 00 03 02 31 30");
+const Bytes kDialupAnswer =
+    H("01 00 15 0B 00 08 48 01 C0 A8 00 01 C0 A8 00 02 C0 A8 00 03 C0 A8 00 04");
+const Bytes kSetDnsAnswer = H("01 00 02 11 01");
+const Bytes kSetPppAnswer = H("01 00 02 10 01");
 
 Bytes StatusAnswer(uint8_t status) {
     return {0x02, 0x00, 0x02, 0x02, status};
@@ -46,13 +51,8 @@ long MillisSince(Clock::time_point start) {
 
 bool WaitForStatus(const std::string& label) {
     return WaitForTestEvents(
-        [&](const std::vector<std::string>& events) {
-            for (const std::string& e : events) {
-                if (e == "status:" + label) {
-                    return true;
-                }
-            }
-            return false;
+        [&](const std::vector<std::string>& e) {
+            return std::find(e.begin(), e.end(), "status:" + label) != e.end();
         },
         2s);
 }
@@ -91,6 +91,22 @@ protected:
         ASSERT_EQ(d.Request(kPowerOnRequest, 6), kFirstPowerOnAnswer);
     }
 
+    // Closes the port, which must take under 200 ms.
+    static void ClosePromptly() {
+        Clock::time_point start = Clock::now();
+        ClosePort();
+        EXPECT_LT(MillisSince(start), 200);
+    }
+
+    // A port opened afresh on another device is served, the adapter still on.
+    static void NextPortAnswers() {
+        DeviceSim next;
+        ASSERT_TRUE(next.Open());
+        ASSERT_TRUE(OpenOn(next));
+        EXPECT_EQ(next.Request(kStatusRequest, 5), StatusAnswer(0x02));
+        EXPECT_TRUE(next.Quiet(50ms));
+    }
+
     DeviceSim device;
 };
 
@@ -100,7 +116,7 @@ TEST_F(SerialTest, WholeAdapterConversation) {
     EXPECT_EQ(device.Request({0x00, 0xFF, 0x01, 0x00, 0x01, 0x01, 0x00, 0x01, 0x02}, 6),
               kFirstPowerOnAnswer);
     EXPECT_EQ(device.Request(kPowerOnRequest, 6), kPowerOnAgainAnswer);
-    EXPECT_EQ(device.Request(kLineCheckRequest, 6), kLineCheckAnswer);
+    EXPECT_EQ(device.Request(kLineCheckRequest, 6), H("01 00 03 00 00 0F"));
     EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x02));
 
     Clock::time_point start = Clock::now();
@@ -110,10 +126,10 @@ TEST_F(SerialTest, WholeAdapterConversation) {
 
     EXPECT_EQ(device.Exchange(RequestFrame(0x01, 0x10)), kSetPppAnswer);
     EXPECT_EQ(device.Request(RequestFrame(0x01, 0x11, {8, 8, 8, 8, 8, 8, 4, 4}), 5), kSetDnsAnswer);
-    EXPECT_EQ(device.Request(kHangupRequest, 5), kHangupAnswer);
+    EXPECT_EQ(device.Request(kHangupRequest, 5), H("01 00 02 0B F3"));
     EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x02));
 
-    EXPECT_EQ(device.Request(kPowerOffRequest, 5), kPowerOffAnswer);
+    EXPECT_EQ(device.Request(kPowerOffRequest, 5), H("0F 00 01 FF 00"));
     // Unpowered: a status request is hunted away, unanswered.
     ASSERT_TRUE(device.Write(kStatusRequest));
     EXPECT_TRUE(device.Quiet(100ms));
@@ -121,11 +137,7 @@ TEST_F(SerialTest, WholeAdapterConversation) {
     EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x02));
     EXPECT_TRUE(device.Quiet(50ms));
 
-    std::vector<std::string> labels;
-    for (const std::string& e : TestEvents()) {
-        labels.push_back(e);
-    }
-    EXPECT_EQ(labels,
+    EXPECT_EQ(TestEvents(),
               (std::vector<std::string>{"status:power ON", "status:power ON", "status:check PDC",
                                         "status:check Status", "status:dialup",
                                         "status:check Status", "status:set PPP", "status:set DNS",
@@ -182,21 +194,14 @@ TEST_F(SerialTest, ClosePortDuringDialupPauseReturnsPromptlyAndSendsNothing) {
     OpenPowered(device);
     ASSERT_TRUE(device.Write(kDialupRequest));
     ASSERT_TRUE(WaitForStatus("dialup"));
-    Clock::time_point start = Clock::now();
-    ClosePort();
-    EXPECT_LT(MillisSince(start), 200);
+    ClosePromptly();
     // The interrupted frame is finished: nothing is left to be completed by the next port.
     EXPECT_EQ(g_receive.count, 0u);
     EXPECT_EQ(g_adapter.dialed, 0);
     EXPECT_EQ(g_adapter.powered, 1);
     EXPECT_TRUE(device.Quiet(600ms));  // the dial-up reply never comes
 
-    // The next port works, and the adapter is still on.
-    DeviceSim next;
-    ASSERT_TRUE(next.Open());
-    ASSERT_TRUE(OpenOn(next));
-    EXPECT_EQ(next.Request(kStatusRequest, 5), StatusAnswer(0x02));
-    EXPECT_TRUE(next.Quiet(50ms));
+    NextPortAnswers();
 }
 
 TEST_F(SerialTest, ClosePortWhileTheErrorBoxIsOpen) {
@@ -204,9 +209,7 @@ TEST_F(SerialTest, ClosePortWhileTheErrorBoxIsOpen) {
     SetTestErrorBoxWaits(true);
     ASSERT_TRUE(device.Write(RequestFrame(0x05, 0x01)));
     ASSERT_TRUE(WaitForStatus("unkown command!"));
-    Clock::time_point start = Clock::now();
-    ClosePort();
-    EXPECT_LT(MillisSince(start), 200);
+    ClosePromptly();
     EXPECT_EQ(g_receive.count, 0u);
     std::vector<std::string> events = TestEvents();
     ASSERT_FALSE(events.empty());
@@ -228,16 +231,10 @@ TEST_F(SerialTest, OtherEndHangingUpStopsTheReaderWithoutSpinning) {
     long long used = ReaderCpuNanos() - before;
     EXPECT_LT(used, 20 * 1000000LL) << "the reader used " << used << " ns in 300 ms";
 
-    Clock::time_point start = Clock::now();
-    ClosePort();
-    EXPECT_LT(MillisSince(start), 200);
+    ClosePromptly();
     EXPECT_EQ(PortFailed(), 0);
 
-    // Picked again (here: another device), the port works.
-    DeviceSim next;
-    ASSERT_TRUE(next.Open());
-    ASSERT_TRUE(OpenOn(next));
-    EXPECT_EQ(next.Request(kStatusRequest, 5), StatusAnswer(0x02));
+    NextPortAnswers();  // picked again (here: another device)
 }
 
 TEST_F(SerialTest, LineSettingsSpeedAndExclusiveOpen) {
@@ -326,7 +323,5 @@ TEST_F(SerialTest, WriteGivesUpAfterOneSecondWhenNothingIsTaken) {
     long spent = MillisSince(start);
     EXPECT_GE(spent, 950);
     EXPECT_LT(spent, 1500);
-    Clock::time_point closing = Clock::now();
-    ClosePort();
-    EXPECT_LT(MillisSince(closing), 200);
+    ClosePromptly();
 }
