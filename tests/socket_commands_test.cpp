@@ -185,13 +185,6 @@ TEST_F(SocketCommandsTest, ShortRequestsNeverUseBytesLeftFromEarlierFrames) {
     EXPECT_EQ(Reply({0x11, 0x00, 0x03, 0x0F, 0x00, 0x01}), "11 00 04 0F 00 01 61");
 }
 
-TEST_F(SocketCommandsTest, LookupReplies) {
-    EXPECT_EQ(Reply(LookupRequest("localhost")),
-              "11 00 10 08 01 6C 6F 63 61 6C 68 6F 73 74 00 7F 00 00 01");
-    EXPECT_EQ(TestEvents().front(), "status:gethstbyname");
-    EXPECT_EQ(Reply(LookupRequest("nowhere.zundrel.invalid")), "11 00 02 08 00");
-}
-
 TEST_F(SocketCommandsTest, BadHostNamesAreRefusedWithoutAskingTheResolver) {
     const int asked = InvalidLookupCount();
     // No NUL inside the frame, although the buffer holds one after it from an earlier frame.
