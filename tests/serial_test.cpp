@@ -25,18 +25,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-Bytes H(const std::string& hex) {
-    Bytes bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 3) {
-        bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
-}
-
-const Bytes kFirstPowerOnAnswer = H("00 55 55 55 55 55");
+const Bytes kFirstPowerOnAnswer = FromHex("00 55 55 55 55 55");
 const Bytes kDialupAnswer =
-    H("01 00 15 0B 00 08 48 01 C0 A8 00 01 C0 A8 00 02 C0 A8 00 03 C0 A8 00 04");
-const Bytes kSetDnsAnswer = H("01 00 02 11 01");
+    FromHex("01 00 15 0B 00 08 48 01 C0 A8 00 01 C0 A8 00 02 C0 A8 00 03 C0 A8 00 04");
+const Bytes kSetDnsAnswer = FromHex("01 00 02 11 01");
 
 Bytes StatusAnswer(uint8_t status) {
     return {0x02, 0x00, 0x02, 0x02, status};
@@ -118,7 +110,7 @@ TEST_F(SerialTest, DialupPauseIsRealAndUnpoweredRequestsGoUnanswered) {
     Clock::time_point start = Clock::now();
     EXPECT_EQ(device.Request(kDialupRequest, 24), kDialupAnswer);
     EXPECT_GE(MillisSince(start), 500);  // the dial-up pause is real on this port
-    EXPECT_EQ(device.Request(kPowerOffRequest, 5), H("0F 00 01 FF 00"));
+    EXPECT_EQ(device.Request(kPowerOffRequest, 5), FromHex("0F 00 01 FF 00"));
     // Unpowered: a status request is hunted away, unanswered.
     ASSERT_TRUE(device.Write(kStatusRequest));
     EXPECT_TRUE(device.Quiet(100ms));
@@ -170,7 +162,7 @@ TEST_F(SerialTest, MoreThan256BytesWaitingAreTakenIn256AtATime) {
     pile.insert(pile.end(), kStatusRequest.begin(), kStatusRequest.end());
     ASSERT_TRUE(device.Write(pile));
     EXPECT_EQ(device.Read(24), kDialupAnswer);
-    EXPECT_EQ(device.Read(5), H("01 00 02 10 01"));  // set PPP
+    EXPECT_EQ(device.Read(5), FromHex("01 00 02 10 01"));  // set PPP
     // The rest is taken in at once, without waiting for further bytes.
     EXPECT_EQ(device.Read(5), StatusAnswer(0x03));
 }
