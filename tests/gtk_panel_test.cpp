@@ -92,16 +92,6 @@ GtkWidget* GtkPanelTest::window = nullptr;
 GtkEntry* GtkPanelTest::status = nullptr;
 GtkEntry* GtkPanelTest::logPath = nullptr;
 
-TEST_F(GtkPanelTest, StatusFromTheReaderShowsTheLastLabel) {
-    std::thread reader([] {
-        PanelSetStatus("power ON");
-        PanelSetStatus("check PDC");
-        PanelSetStatus("dialup");
-    });
-    reader.join();
-    EXPECT_TRUE(IterateUntil([] { return std::string(gtk_entry_get_text(status)) == "dialup"; }));
-}
-
 TEST_F(GtkPanelTest, LogPathIsTheFieldAsItStandsCutToFit) {
     gtk_entry_set_text(logPath, "/tmp/traffic.log");
     char buf[260];

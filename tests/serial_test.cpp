@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <string>
@@ -18,42 +19,45 @@
 
 using Clock = std::chrono::steady_clock;
 
-TEST_F(SerialTest, WholeAdapterConversation) {
+namespace {
+
+// Closes the port, which must take under 200 ms.
+void ClosePromptly() {
+    Clock::time_point start = Clock::now();
+    ClosePort();
+    EXPECT_LT(MillisSince(start), 200);
+}
+
+// A port opened afresh on another device is served, the adapter still on.
+void NextPortAnswers() {
+    DeviceSim next;
+    ASSERT_TRUE(next.Open());
+    ASSERT_TRUE(OpenOn(next));
+    EXPECT_EQ(next.Request(kStatusRequest, 5), StatusAnswer(0x02));
+    EXPECT_TRUE(next.Quiet(50ms));
+}
+
+}  // namespace
+
+// Each command's reply and label through this port and reader thread are checked by the dialog's
+// end-to-end test; here what that test does not see.
+TEST_F(SerialTest, DialupPauseIsRealAndUnpoweredRequestsGoUnanswered) {
     ASSERT_TRUE(OpenOn(device));
     // Junk before the sync frame is hunted away.
     EXPECT_EQ(device.Request({0x00, 0xFF, 0x01, 0x00, 0x01, 0x01, 0x00, 0x01, 0x02}, 6),
               kFirstPowerOnAnswer);
-    EXPECT_EQ(device.Request(kPowerOnRequest, 6), kPowerOnAgainAnswer);
-    EXPECT_EQ(device.Request(kLineCheckRequest, 6), kLineCheckAnswer);
-    EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x02));
-
     Clock::time_point start = Clock::now();
     EXPECT_EQ(device.Request(kDialupRequest, 24), kDialupAnswer);
     EXPECT_GE(MillisSince(start), 500);  // the dial-up pause is real on this port
-    EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x03));
-
-    EXPECT_EQ(device.Exchange(RequestFrame(0x01, 0x10)), kSetPppAnswer);
-    EXPECT_EQ(device.Request(RequestFrame(0x01, 0x11, {8, 8, 8, 8, 8, 8, 4, 4}), 5), kSetDnsAnswer);
-    EXPECT_EQ(device.Request(kHangupRequest, 5), kHangupAnswer);
-    EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x02));
-
-    EXPECT_EQ(device.Request(kPowerOffRequest, 5), kPowerOffAnswer);
+    EXPECT_EQ(device.Request(kPowerOffRequest, 5), FromHex("0F 00 01 FF 00"));
     // Unpowered: a status request is hunted away, unanswered.
     ASSERT_TRUE(device.Write(kStatusRequest));
     EXPECT_TRUE(device.Quiet(100ms));
     EXPECT_EQ(device.Request(kPowerOnRequest, 6), kFirstPowerOnAnswer);
-    EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x02));
+    EXPECT_EQ(device.Request(kStatusRequest, 5), StatusAnswer(0x03));
     EXPECT_TRUE(device.Quiet(50ms));
-
-    std::vector<std::string> labels;
-    for (const std::string& e : TestEvents()) {
-        labels.push_back(e);
-    }
-    EXPECT_EQ(labels,
-              (std::vector<std::string>{"status:power ON", "status:power ON", "status:check PDC",
-                                        "status:check Status", "status:dialup",
-                                        "status:check Status", "status:set PPP", "status:set DNS",
-                                        "status:hangup", "status:check Status", "status:power OFF",
+    EXPECT_EQ(TestEvents(),
+              (std::vector<std::string>{"status:power ON", "status:dialup", "status:power OFF",
                                         "status:power ON", "status:check Status"}));
 }
 
@@ -97,7 +101,7 @@ TEST_F(SerialTest, MoreThan256BytesWaitingAreTakenIn256AtATime) {
     pile.insert(pile.end(), kStatusRequest.begin(), kStatusRequest.end());
     ASSERT_TRUE(device.Write(pile));
     EXPECT_EQ(device.Read(24), kDialupAnswer);
-    EXPECT_EQ(device.Read(5), kSetPppAnswer);
+    EXPECT_EQ(device.Read(5), FromHex("01 00 02 10 01"));  // set PPP
     // The rest is taken in at once, without waiting for further bytes.
     EXPECT_EQ(device.Read(5), StatusAnswer(0x03));
 }
@@ -106,21 +110,14 @@ TEST_F(SerialTest, ClosePortDuringDialupPauseReturnsPromptlyAndSendsNothing) {
     OpenPowered(device);
     ASSERT_TRUE(device.Write(kDialupRequest));
     ASSERT_TRUE(WaitForStatus("dialup"));
-    Clock::time_point start = Clock::now();
-    ClosePort();
-    EXPECT_LT(MillisSince(start), 200);
+    ClosePromptly();
     // The interrupted frame is finished: nothing is left to be completed by the next port.
     EXPECT_EQ(g_receive.count, 0u);
     EXPECT_EQ(g_adapter.dialed, 0);
     EXPECT_EQ(g_adapter.powered, 1);
     EXPECT_TRUE(device.Quiet(600ms));  // the dial-up reply never comes
 
-    // The next port works, and the adapter is still on.
-    DeviceSim next;
-    ASSERT_TRUE(next.Open());
-    ASSERT_TRUE(OpenOn(next));
-    EXPECT_EQ(next.Request(kStatusRequest, 5), StatusAnswer(0x02));
-    EXPECT_TRUE(next.Quiet(50ms));
+    NextPortAnswers();
 }
 
 TEST_F(SerialTest, ClosePortWhileTheErrorBoxIsOpen) {
@@ -128,9 +125,7 @@ TEST_F(SerialTest, ClosePortWhileTheErrorBoxIsOpen) {
     SetTestErrorBoxWaits(true);
     ASSERT_TRUE(device.Write(RequestFrame(0x05, 0x01)));
     ASSERT_TRUE(WaitForStatus("unkown command!"));
-    Clock::time_point start = Clock::now();
-    ClosePort();
-    EXPECT_LT(MillisSince(start), 200);
+    ClosePromptly();
     EXPECT_EQ(g_receive.count, 0u);
     std::vector<std::string> events = TestEvents();
     ASSERT_FALSE(events.empty());
@@ -150,16 +145,10 @@ TEST_F(SerialTest, OtherEndHangingUpStopsTheReaderWithoutSpinning) {
     ASSERT_GE(used, 0);
     EXPECT_LT(used, kIdleCpuLimitNanos) << "the reader used " << used << " ns in 300 ms";
 
-    Clock::time_point start = Clock::now();
-    ClosePort();
-    EXPECT_LT(MillisSince(start), 200);
+    ClosePromptly();
     EXPECT_EQ(PortFailed(), 0);
 
-    // Picked again (here: another device), the port works.
-    DeviceSim next;
-    ASSERT_TRUE(next.Open());
-    ASSERT_TRUE(OpenOn(next));
-    EXPECT_EQ(next.Request(kStatusRequest, 5), StatusAnswer(0x02));
+    NextPortAnswers();  // picked again (here: another device)
 }
 
 TEST_F(SerialTest, LineSettingsSpeedAndExclusiveOpen) {
@@ -248,7 +237,5 @@ TEST_F(SerialTest, WriteGivesUpAfterOneSecondWhenNothingIsTaken) {
     long spent = MillisSince(start);
     EXPECT_GE(spent, 950);
     EXPECT_LT(spent, 1500);
-    Clock::time_point closing = Clock::now();
-    ClosePort();
-    EXPECT_LT(MillisSince(closing), 200);
+    ClosePromptly();
 }

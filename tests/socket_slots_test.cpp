@@ -63,7 +63,6 @@ TEST_F(SocketSlotsTest, FreeSlotsAndIndexesOutsideTheTableFail) {
 }
 
 TEST_F(SocketSlotsTest, ReceiveLineEndsAtACrLfAfterTheFirstTwoBytes) {
-    LoopbackServer server;
     int8_t slot = ConnectedSlot(server);
     ASSERT_GE(slot, 0);
     server.Send({0x4F, 0x4B, 0x0D, 0x0A, 0x58});
@@ -80,7 +79,6 @@ TEST_F(SocketSlotsTest, ReceiveLineEndsAtACrLfAfterTheFirstTwoBytes) {
 }
 
 TEST_F(SocketSlotsTest, OneSecondOfSilenceEndsTheReceive) {
-    LoopbackServer server;
     int8_t slot = ConnectedSlot(server);
     ASSERT_GE(slot, 0);
 
@@ -100,7 +98,6 @@ TEST_F(SocketSlotsTest, OneSecondOfSilenceEndsTheReceive) {
 }
 
 TEST_F(SocketSlotsTest, PeerClosingEndsTheReceiveAtOnce) {
-    LoopbackServer server;
     int8_t slot = ConnectedSlot(server);
     ASSERT_GE(slot, 0);
     server.Send({0x61, 0x62});
@@ -114,7 +111,6 @@ TEST_F(SocketSlotsTest, PeerClosingEndsTheReceiveAtOnce) {
 }
 
 TEST_F(SocketSlotsTest, StopSignalEndsAReceiveWait) {
-    LoopbackServer server;
     int8_t slot = ConnectedSlot(server);
     ASSERT_GE(slot, 0);
     std::atomic<bool> done{false};
@@ -183,7 +179,6 @@ TEST_F(SocketSlotsTest, StopSignalAbandonsAHangingLookup) {
 }
 
 TEST_F(SocketSlotsTest, NoDescriptorIsLeaked) {
-    LoopbackServer server;
     const Bytes refused = LoopbackAddressBlock(ClosedLoopbackPort());
     const int before = OpenDescriptorCount();
     for (int round = 0; round < 50; ++round) {

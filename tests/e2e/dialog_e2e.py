@@ -10,7 +10,6 @@ Usage: dialog_e2e.py ZUNDREL ARTEFACT_DIR
 
 import ctypes
 import os
-import select
 import shutil
 import signal
 import socket
@@ -27,157 +26,77 @@ gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi  # noqa: E402
 import pyatspi  # noqa: E402
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+from e2e_device import (DIALUP, POWER_ON, STATUS, SYNC_REPLY, Pty, find_window, h,  # noqa: E402
+                        log, press_key, screenshot, socket_conversation, wait_for)
+import e2e_device  # noqa: E402
+
 PORT_NAMES = ["ttyS0", "ttyS1", "ttyS2", "ttyS3", "ttyUSB0", "ttyACM0"]
 LIST_ITEMS = ["COM1:", "COM2:", "COM3:", "COM4:", "/dev/ttyUSB0", "/dev/ttyACM0"]
-DEV_NODES = ["null", "zero", "full", "random", "urandom", "tty", "ptmx"]
-
 PROGRAM = os.path.realpath(sys.argv[1])
 ARTEFACTS = os.path.realpath(sys.argv[2])
+STATUS_LATER = ("02 00 01 01", "02 00 02 02 03")  # check Status while dialled up
 
 started = []  # processes to end whatever happens
-masters = {}  # port name -> pty master (the device side)
-slaves = {}  # port name -> pty slave, held open so the terminal outlives the program's closes
+ptys = {}  # port name -> the device's pseudo-terminal
 cooked = {}  # port name -> the terminal's settings before the program changed them
-
-
-def log(text):
-    print(text, flush=True)
-
-
-def h(text):
-    """Bytes from hexadecimal pairs: h("01 00 01 02")."""
-    return bytes.fromhex(text)
+dialog = None
 
 
 def run(*args):
     subprocess.run(list(args), check=True)
 
 
-def wait_for(what, check, timeout=5.0, step=0.02):
-    """Polls `check` until it returns a true value or `timeout` passes; fails naming `what`."""
-    deadline = time.monotonic() + timeout
-    last = None
-    while True:
-        try:
-            last = check()
-            if last:
-                return last
-        except Exception as error:  # AT-SPI objects come and go while the program works
-            last = error
-        if time.monotonic() > deadline:
-            raise AssertionError("timed out waiting for %s (last: %r)" % (what, last))
-        time.sleep(step)
-
-
-# --- Namespace and devices -------------------------------------------------------------------
-
-
 def make_private_dev(root):
-    """Builds a /dev of the usual nodes plus one pty per port name and moves it over /dev."""
+    """Refuses to go on outside a mount namespace of our own (nothing may be mounted over the
+    machine's /dev); builds a /dev of the usual nodes plus one pty per port name, moves it over
+    /dev and checks that /dev/ttyS0.. are the test's terminals."""
+    if os.readlink("/proc/self/ns/mnt") == os.readlink("/proc/%d/ns/mnt" % os.getppid()):
+        raise SystemExit("not in a private mount namespace (run run_dialog_e2e.sh): refusing")
     dev = os.path.join(root, "dev")
     os.mkdir(dev)
     run("mount", "-t", "tmpfs", "-o", "mode=755", "zundrel-e2e-dev", dev)
-    for name in DEV_NODES:
+    for name in ["null", "zero", "full", "random", "urandom", "tty", "ptmx"]:
         open(os.path.join(dev, name), "w").close()
         run("mount", "--bind", "/dev/" + name, os.path.join(dev, name))
-    os.mkdir(os.path.join(dev, "pts"))
+    for name in ["pts", "shm"]:
+        os.mkdir(os.path.join(dev, name))
     run("mount", "--bind", "/dev/pts", os.path.join(dev, "pts"))
-    os.mkdir(os.path.join(dev, "shm"))
     run("mount", "-t", "tmpfs", "-o", "mode=1777", "zundrel-e2e-shm", os.path.join(dev, "shm"))
     for link, target in [("fd", "/proc/self/fd"), ("stdin", "/proc/self/fd/0"),
                          ("stdout", "/proc/self/fd/1"), ("stderr", "/proc/self/fd/2")]:
         os.symlink(target, os.path.join(dev, link))
     for name in PORT_NAMES:
-        master, slave = os.openpty()
-        os.set_blocking(master, False)
-        masters[name], slaves[name] = master, slave
-        cooked[name] = termios.tcgetattr(slave)
+        ptys[name] = Pty(name)
+        cooked[name] = termios.tcgetattr(ptys[name].slave)
         open(os.path.join(dev, name), "w").close()
-        run("mount", "--bind", os.ttyname(slave), os.path.join(dev, name))
+        run("mount", "--bind", os.ttyname(ptys[name].slave), os.path.join(dev, name))
     run("mount", "--move", dev, "/dev")
-
-
-def assert_private_namespace():
-    """Refuses to go on outside a mount namespace of our own: nothing may be mounted over the
-    machine's /dev, and the program must never see its real serial ports."""
-    mine = os.readlink("/proc/self/ns/mnt")
-    parent = os.readlink("/proc/%d/ns/mnt" % os.getppid())
-    if mine == parent:
-        raise SystemExit("not in a private mount namespace (run run_dialog_e2e.sh): refusing")
-
-
-def assert_ports_are_ours():
-    """Refuses to go on unless /dev/ttyS0.. are the test's terminals."""
     for name in PORT_NAMES:
-        if os.stat("/dev/" + name).st_rdev != os.fstat(slaves[name]).st_rdev:
+        if os.stat("/dev/" + name).st_rdev != os.fstat(ptys[name].slave).st_rdev:
             raise SystemExit("/dev/%s is not the test's terminal: refusing to start" % name)
 
 
-# --- Device side -----------------------------------------------------------------------------
-
-
-def line_speed(name):
-    attrs = termios.tcgetattr(slaves[name])
-    return attrs[4], attrs[5]  # input and output speed
-
-
 def raw_8n1(name):
-    iflag, oflag, cflag, lflag = termios.tcgetattr(slaves[name])[:4]
+    """Whether the port is raw 8N1, and its input and output speeds."""
+    iflag, oflag, cflag, lflag, ispeed, ospeed = termios.tcgetattr(ptys[name].slave)[:6]
     return ((cflag & termios.CSIZE) == termios.CS8 and not cflag & termios.PARENB
             and not cflag & termios.CSTOPB
             and not lflag & (termios.ICANON | termios.ECHO | termios.ISIG)
             and not oflag & termios.OPOST
-            and not iflag & (termios.IXON | termios.IXOFF | termios.ICRNL))
+            and not iflag & (termios.IXON | termios.IXOFF | termios.ICRNL)), ispeed, ospeed
 
 
-BPS = {termios.B9600: 9600, termios.B38400: 38400}
+def wait_port_at(name, speed):
+    wait_for("%s raw 8N1 at speed %d" % (name, speed), lambda: raw_8n1(name) == (True, speed, speed))
 
 
-def wait_port_at(name, speed, timeout=5.0):
-    wait_for("%s raw 8N1 at %s bit/s" % (name, BPS[speed]),
-             lambda: raw_8n1(name) and line_speed(name) == (speed, speed), timeout)
-
-
-def device_write(name, data):
-    os.write(masters[name], data)
-
-
-def device_read(name, n, timeout=5.0):
-    """Reads exactly n bytes from the port, or fails with what arrived."""
-    got = b""
-    deadline = time.monotonic() + timeout
-    while len(got) < n:
-        left = deadline - time.monotonic()
-        if left <= 0:
-            raise AssertionError("%s: expected %d bytes, got %s" % (name, n, got.hex(" ")))
-        ready, _, _ = select.select([masters[name]], [], [], left)
-        if ready:
-            try:
-                got += os.read(masters[name], n - len(got))
-            except BlockingIOError:
-                pass
-    return got
-
-
-def expect_silence(name, seconds):
-    """The program sends nothing on the port for `seconds` (a bounded negative check)."""
-    ready, _, _ = select.select([masters[name]], [], [], seconds)
-    if ready:
-        extra = os.read(masters[name], 4096)
-        raise AssertionError("%s: unexpected bytes %s" % (name, extra.hex(" ")))
-
-
-def exchange(name, request, reply, status=None):
-    """The device sends `request` and must get exactly `reply`; the status field then shows
-    `status`. Returns the pair of log lines the exchange writes."""
-    device_write(name, h(request))
-    got = device_read(name, len(h(reply)))
-    assert got == h(reply), "request %s: reply %s, expected %s" % (request, got.hex(" "), reply)
-    more = select.select([masters[name]], [], [], 0)[0]
-    assert not more, "request %s: more bytes than the reply" % request
+def exchange(name, frames, status=None):
+    """One exchange on port `name`; then the status field shows `status`. Returns the log lines."""
+    lines = e2e_device.exchange(ptys[name], *frames)
     if status is not None:
         wait_status(status)
-    return ["R> " + request.upper() + " ", "S> " + reply.upper() + " "]
+    return lines
 
 
 # --- User side (AT-SPI and the X keyboard) ---------------------------------------------------
@@ -185,16 +104,11 @@ def exchange(name, request, reply, status=None):
 
 def find_all(root, role, name=None):
     found = []
-
-    def walk(node):
-        for child in node:
-            if child is None:
-                continue
+    for child in root:
+        if child is not None:
             if child.getRole() == role and (name is None or child.name == name):
                 found.append(child)
-            walk(child)
-
-    walk(root)
+            found += find_all(child, role, name)
     return found
 
 
@@ -202,14 +116,6 @@ def find_one(root, role, name=None):
     found = find_all(root, role, name)
     assert len(found) == 1, "expected one %s %r, found %d" % (role, name, len(found))
     return found[0]
-
-
-def application():
-    desktop = pyatspi.Registry.getDesktop(0)
-    for app in desktop:
-        if app is not None and app.name == "zundrel":
-            return app
-    return None
 
 
 class Dialog:
@@ -222,36 +128,39 @@ class Dialog:
         self.speed9600 = find_one(self.window, pyatspi.ROLE_RADIO_BUTTON, "9600bps")
         self.speed38400 = find_one(self.window, pyatspi.ROLE_RADIO_BUTTON, "38400bps")
         texts = find_all(self.window, pyatspi.ROLE_TEXT)
-        assert len(texts) == 2, "expected the log and status fields"
         editable = [t for t in texts if t.getState().contains(pyatspi.STATE_EDITABLE)]
         read_only = [t for t in texts if not t.getState().contains(pyatspi.STATE_EDITABLE)]
         assert len(editable) == 1 and len(read_only) == 1, "log field editable, status read-only"
         self.log_path, self.status = editable[0], read_only[0]
 
 
-dialog = None
-
-
 def text_of(accessible):
     return accessible.queryText().getText(0, -1)
 
 
-def wait_status(label, timeout=5.0):
-    wait_for("status %r" % label, lambda: text_of(dialog.status) == label, timeout)
+def set_log_path(path):
+    dialog.log_path.queryEditableText().setTextContents(path)
+    wait_for("log path typed", lambda: text_of(dialog.log_path) == path)
+
+
+def wait_status(label):
+    wait_for("status %r" % label, lambda: text_of(dialog.status) == label)
 
 
 def click(accessible):
     action = accessible.queryAction()
-    for i in range(action.nActions):
-        if action.getName(i) == "click":
-            action.doAction(i)
-            return
-    raise AssertionError("%s has no click action" % accessible.name)
+    names = [action.getName(i) for i in range(action.nActions)]
+    assert "click" in names, "%s has no click action" % accessible.name
+    action.doAction(names.index("click"))
+
+
+def has_state(accessible, state):
+    Atspi.Accessible.clear_cache(accessible)
+    return accessible.getState().contains(state)
 
 
 def checked(accessible):
-    Atspi.Accessible.clear_cache(accessible)
-    return accessible.getState().contains(pyatspi.STATE_CHECKED)
+    return has_state(accessible, pyatspi.STATE_CHECKED)
 
 
 def pick_port(index):
@@ -263,17 +172,8 @@ def error_boxes():
     return [c for c in dialog.app if c is not None and c.getRole() == pyatspi.ROLE_ALERT]
 
 
-def window_id():
-    out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Zundrel$"],
-                         capture_output=True, text=True, timeout=5).stdout.split()
-    assert out, "no X window named Zundrel"
-    return out[0]
-
-
-def press_key(key):
-    wid = window_id()
-    subprocess.run(["xdotool", "windowfocus", "--sync", wid], check=True, timeout=5)
-    subprocess.run(["xdotool", "key", "--clearmodifiers", key], check=True, timeout=5)
+def key(name):
+    press_key(find_window("^Zundrel$", timeout=5), name)
 
 
 class XClientMessage(ctypes.Structure):
@@ -287,38 +187,27 @@ def close_like_window_manager(wid):
     """Sends the window the WM_DELETE_WINDOW message that a window manager's close button sends."""
     x11 = ctypes.CDLL("libX11.so.6")
     x11.XOpenDisplay.restype = ctypes.c_void_p
-    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
     x11.XInternAtom.restype = ctypes.c_ulong
+    x11.XOpenDisplay.argtypes = [ctypes.c_char_p]
     x11.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
     x11.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
                                ctypes.c_void_p]
-    x11.XFlush.argtypes = [ctypes.c_void_p]
-    x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
+    x11.XFlush.argtypes = x11.XCloseDisplay.argtypes = [ctypes.c_void_p]
     display = x11.XOpenDisplay(None)
     assert display, "cannot open the X display"
-    event = XClientMessage()
-    event.type = 33  # ClientMessage
-    event.window = int(wid)
+    event = XClientMessage(type=33, window=int(wid), format=32)  # ClientMessage
     event.message_type = x11.XInternAtom(display, b"WM_PROTOCOLS", 0)
-    event.format = 32
-    event.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
-    event.data[1] = 0  # CurrentTime
+    event.data[0] = x11.XInternAtom(display, b"WM_DELETE_WINDOW", 0)  # data[1]: CurrentTime
     x11.XSendEvent(display, int(wid), 0, 0, ctypes.byref(event))
     x11.XFlush(display)
     x11.XCloseDisplay(display)
 
 
-def screenshot(name, window="root"):
-    path = os.path.join(ARTEFACTS, name)
-    subprocess.run(["import", "-window", window, path], check=True, timeout=15)
-    log("screenshot: " + path)
+def shot(name, window="root"):
+    screenshot(window, os.path.join(ARTEFACTS, name))
 
 
 # --- The test --------------------------------------------------------------------------------
-
-CONNECT_TEMPLATE = "11 00 12 03 00 00 02 {lo:02X} {hi:02X} 7F 00 00 01 00 00 00 00 00 00 00 00"
-DIALUP_REPLY = ("01 00 15 0B 00 08 48 01 C0 A8 00 01 C0 A8 00 02 C0 A8 00 03 C0 A8 00 04")
-
 
 # The template's rectangles in dialog units, in template order, and the dialog's scale in pixels.
 TEMPLATE = [(pyatspi.ROLE_LABEL, "通信ポート(P)：", (7, 10, 44, 8)),
@@ -340,8 +229,7 @@ def check_layout():
     assert (extents.width, extents.height) == (round(111 * SCALE_X), round(111 * SCALE_Y)), extents
     assert abs(extents.x - (640 - extents.width) // 2) <= 1, extents
     assert abs(extents.y - (480 - extents.height) // 2) <= 1, extents
-    client = find_one(dialog.window, pyatspi.ROLE_PANEL, "")
-    controls = [c for c in client if c is not None]
+    controls = [c for c in find_one(dialog.window, pyatspi.ROLE_PANEL, "") if c is not None]
     assert len(controls) == len(TEMPLATE), [c.name for c in controls]
     for control, (role, name, (x, y, w, h)) in zip(controls, TEMPLATE):
         assert control.getRole() == role and (name is None or control.name == name), control.name
@@ -355,7 +243,7 @@ def check_startup(program):
     log("start-up: COM1 opened at 9600 bit/s, the dialog as built")
     wait_port_at("ttyS0", termios.B9600)
     for name in PORT_NAMES[1:]:
-        assert not raw_8n1(name), "%s was opened at start" % name
+        assert not raw_8n1(name)[0], "%s was opened at start" % name
     assert checked(dialog.speed9600) and not checked(dialog.speed38400)
     items = [c.name for c in find_one(dialog.ports, pyatspi.ROLE_MENU)]
     assert items == LIST_ITEMS, "port list %r" % items
@@ -369,71 +257,49 @@ def check_startup(program):
 
 def check_conversation(server, log_file):
     log("handshake and a full conversation with sockets, logged")
-    dialog.log_path.queryEditableText().setTextContents(log_file)
-    wait_for("log path typed", lambda: text_of(dialog.log_path) == log_file)
-    lines = []
+    set_log_path(log_file)
     # Unpowered, bytes before the sync frame are dropped without a trace.
-    device_write("ttyS0", h("FF 00 02"))
-    lines.append("R> 01 00 01 02 ")
-    lines.append("S> 00 55 55 55 55 55 ")
-    exchange("ttyS0", "01 00 01 02", "00 55 55 55 55 55", "power ON")
-    lines += exchange("ttyS0", "01 00 01 02", "01 00 03 02 31 30", "power ON")
-    lines += exchange("ttyS0", "01 00 01 00", "01 00 03 00 00 0F", "check PDC")
-    lines += exchange("ttyS0", "01 00 01 08", DIALUP_REPLY, "dialup")
-    lines += exchange("ttyS0", "01 00 01 10", "01 00 02 10 01", "set PPP")
-    lines += exchange("ttyS0", "01 00 09 11 C0 A8 00 01 C0 A8 00 02", "01 00 02 11 01", "set DNS")
-    lines += exchange("ttyS0", "02 00 01 01", "02 00 02 02 03", "check Status")
-    lines += exchange("ttyS0", "11 00 01 01", "11 00 02 01 00", "open socket")
-    port = server.getsockname()[1]
-    lines += exchange("ttyS0", CONNECT_TEMPLATE.format(lo=port & 0xFF, hi=port >> 8),
-                      "11 00 03 03 00 01", "connect socket")
-    server.settimeout(5)
-    peer, _ = server.accept()
-    peer.settimeout(5)
-    lines += exchange("ttyS0", "11 00 05 0E 00 41 42 43", "11 00 03 0E 00 03", "send socket")
-    assert peer.recv(16) == b"ABC"
-    peer.sendall(b"abcdefOK\r\nX")
-    lines += exchange("ttyS0", "11 00 03 0F 00 04", "11 00 07 0F 00 04 61 62 63 64",
-                      "recv a buffer")
-    lines += exchange("ttyS0", "11 00 03 0D 00 14", "11 00 09 0D 00 06 65 66 4F 4B 0D 0A",
-                      "recv a line")
-    name = "localhost".encode().hex(" ").upper()
-    lines += exchange("ttyS0", "11 00 0B 08 " + name + " 00",
-                      "11 00 10 08 01 " + name + " 00 7F 00 00 01", "gethstbyname")
-    lines += exchange("ttyS0", "11 00 02 07 00", "11 00 03 07 00 01", "close socket")
-    try:  # the unread "X" makes the close a reset
-        assert peer.recv(16) == b"", "the socket was not closed"
-    except ConnectionResetError:
-        pass
-    peer.close()
-    lines += exchange("ttyS0", "01 00 01 0A", "01 00 02 0B F3", "hangup")
-    lines += exchange("ttyS0", "0F 00 01 FF", "0F 00 01 FF 00", "power OFF")
-    lines += exchange("ttyS0", "01 00 01 02", "00 55 55 55 55 55", "power ON")
-    screenshot("screen.png")
-    screenshot("dialog.png", window_id())
+    ptys["ttyS0"].write("FF 00 02")
+    lines = exchange("ttyS0", (POWER_ON[0], SYNC_REPLY), "power ON")
+    lines += exchange("ttyS0", POWER_ON, "power ON")
+    lines += exchange("ttyS0", ("01 00 01 00", "01 00 03 00 00 0F"), "check PDC")
+    lines += exchange("ttyS0", DIALUP, "dialup")
+    lines += exchange("ttyS0", ("01 00 01 10", "01 00 02 10 01"), "set PPP")
+    lines += exchange("ttyS0", ("01 00 09 11 C0 A8 00 01 C0 A8 00 02", "01 00 02 11 01"), "set DNS")
+    lines += exchange("ttyS0", STATUS_LATER, "check Status")
+    # A partial buffer, then a line from what is left; the unread "X" makes the close a reset.
+    lines += socket_conversation(ptys["ttyS0"], server, b"abcdefOK\r\nX",
+                                 [("11 00 03 0F 00 04", "11 00 07 0F 00 04 61 62 63 64",
+                                   "recv a buffer"),
+                                  ("11 00 03 0D 00 14", "11 00 09 0D 00 06 65 66 4F 4B 0D 0A",
+                                   "recv a line")], wait_status)
+    lines += exchange("ttyS0", ("01 00 01 0A", "01 00 02 0B F3"), "hangup")
+    lines += exchange("ttyS0", ("0F 00 01 FF", "0F 00 01 FF 00"), "power OFF")
+    lines += exchange("ttyS0", (POWER_ON[0], SYNC_REPLY), "power ON")
+    shot("screen.png")
+    shot("dialog.png", find_window("^Zundrel$", timeout=5))
     with open(log_file, "rb") as f:
         written = f.read().decode("ascii")
     expected = "".join(line + "\r\n" for line in lines)
     assert written == expected, "log file:\n%s\nexpected:\n%s" % (written, expected)
     # An emptied log field stops the log at once.
-    dialog.log_path.queryEditableText().setTextContents("")
-    wait_for("log path emptied", lambda: text_of(dialog.log_path) == "")
-    exchange("ttyS0", "02 00 01 01", "02 00 02 02 02", "check Status")
+    set_log_path("")
+    exchange("ttyS0", STATUS, "check Status")
     assert os.path.getsize(log_file) == len(expected)
 
 
 def check_unknown_command():
     log("unknown command: error box, no reply while it is up, nothing lost after OK")
-    device_write("ttyS0", h("05 00 01 07"))
+    ptys["ttyS0"].write("05 00 01 07")
     wait_status("unkown command!")
-    box = wait_for("the error box", lambda: error_boxes())[0]
+    box = wait_for("the error box", error_boxes)[0]
     assert box.name == "Error", box.name
     assert [c.name for c in find_all(box, pyatspi.ROLE_LABEL)][0] == "unkown command (05:07)"
-    screenshot("error-box.png")
-    device_write("ttyS0", h("02 00 01 01"))
-    expect_silence("ttyS0", 0.7)
+    shot("error-box.png")
+    ptys["ttyS0"].write(STATUS[0])
+    ptys["ttyS0"].silent(0.7)
     click(find_one(box, pyatspi.ROLE_PUSH_BUTTON, "OK"))
-    assert device_read("ttyS0", 5) == h("02 00 02 02 02")
+    assert ptys["ttyS0"].read(5) == h(STATUS[1])
     wait_for("the box gone", lambda: not error_boxes())
     wait_status("check Status")
 
@@ -445,88 +311,85 @@ def check_speed():
     assert checked(dialog.speed38400) and not checked(dialog.speed9600)
     # Clicking the checked button sets its speed again: put the line back to 9600 behind the
     # program's back, and the click restores 38400.
-    attrs = termios.tcgetattr(slaves["ttyS0"])
-    attrs[4] = attrs[5] = termios.B9600
-    termios.tcsetattr(slaves["ttyS0"], termios.TCSANOW, attrs)
+    ptys["ttyS0"].set_speed(termios.B9600)
     click(dialog.speed38400)
     wait_port_at("ttyS0", termios.B38400)
     click(dialog.speed9600)
     wait_port_at("ttyS0", termios.B9600)
-    press_key("alt+3")
+    key("alt+3")
     wait_port_at("ttyS0", termios.B38400)
     assert checked(dialog.speed38400)
-    exchange("ttyS0", "02 00 01 01", "02 00 02 02 02", "check Status")
+    exchange("ttyS0", STATUS, "check Status")
 
 
 def check_port_change():
     log("port list: COM3 at the speed last chosen, then a USB port while an error box is up")
     pick_port(2)
     wait_port_at("ttyS2", termios.B38400)
-    exchange("ttyS2", "01 00 01 00", "01 00 03 00 00 0F", "check PDC")
-    device_write("ttyS0", h("01 00 01 00"))
-    expect_silence("ttyS0", 0.3)  # COM1 is closed: nobody answers there
+    exchange("ttyS2", ("01 00 01 00", "01 00 03 00 00 0F"), "check PDC")
+    ptys["ttyS0"].write("01 00 01 00")
+    ptys["ttyS0"].silent(0.3)  # COM1 is closed: nobody answers there
     # An unknown command on COM3; while its box is up the user picks /dev/ttyUSB0. Closing the
     # port takes the box down, and the new port is served at once.
-    device_write("ttyS2", h("11 00 01 02"))
-    wait_for("the error box", lambda: error_boxes())
+    ptys["ttyS2"].write("11 00 01 02")
+    wait_for("the error box", error_boxes)
     pick_port(4)
     wait_for("the box taken down", lambda: not error_boxes())
     wait_port_at("ttyUSB0", termios.B38400)
-    exchange("ttyUSB0", "02 00 01 01", "02 00 02 02 02", "check Status")
-    expect_silence("ttyS2", 0.2)
-    screenshot("usb-port.png", window_id())
-
-
-def focused(accessible):
-    Atspi.Accessible.clear_cache(accessible)
-    return accessible.getState().contains(pyatspi.STATE_FOCUSED)
+    exchange("ttyUSB0", STATUS, "check Status")
+    ptys["ttyS2"].silent(0.2)
+    shot("usb-port.png", find_window("^Zundrel$", timeout=5))
 
 
 def check_mnemonics():
     log("mnemonics: Alt+L to the log field, Alt+P to the port list, Alt+9 to 9600 bit/s")
-    press_key("alt+l")
-    wait_for("the log field focused", lambda: focused(dialog.log_path))
-    press_key("alt+p")
+    key("alt+l")
+    wait_for("the log field focused", lambda: has_state(dialog.log_path, pyatspi.STATE_FOCUSED))
+    key("alt+p")
     # The focus goes to the list's inner button, which AT-SPI does not show: the log field and
     # the other controls lose it.
     others = [dialog.log_path, dialog.status, dialog.speed9600, dialog.speed38400]
-    wait_for("the focus off the log field", lambda: not any(focused(c) for c in others))
-    press_key("alt+9")
+    wait_for("the focus off the log field",
+             lambda: not any(has_state(c, pyatspi.STATE_FOCUSED) for c in others))
+    key("alt+9")
     wait_for("9600 checked", lambda: checked(dialog.speed9600))
     wait_port_at("ttyUSB0", termios.B9600)
 
 
 def check_end(program):
     log("Enter does not close the dialog; Esc ends the program with exit code 0 within a second")
-    press_key("Return")
+    key("Return")
     time.sleep(0.3)  # a bounded negative check: the program is still there afterwards
     assert program.poll() is None, "Enter closed the dialog"
-    exchange("ttyUSB0", "02 00 01 01", "02 00 02 02 02")
+    exchange("ttyUSB0", STATUS)
+    wait_exit(program, lambda: key("Escape"))
+
+
+def wait_exit(program, action):
     start = time.monotonic()
-    press_key("Escape")
+    action()
     code = program.wait(timeout=1.0)
-    took = time.monotonic() - start
-    log("exit code %d after %.3f s" % (code, took))
+    log("exit code %d after %.3f s" % (code, time.monotonic() - start))
     assert code == 0
 
 
-def die_with_parent():
-    """In the child: end with SIGKILL when the test process goes away."""
-    ctypes.CDLL("libc.so.6", use_errno=True).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
-
-
-def out_of_time(signum, frame):
-    raise TimeoutError("the test ran out of time")
+def spawn(args, **kwargs):
+    """Starts a process that is ended whatever happens, and with SIGKILL if the test dies."""
+    die_with_parent = lambda: ctypes.CDLL("libc.so.6").prctl(1, signal.SIGKILL)  # noqa: E731
+    started.append(subprocess.Popen(args, start_new_session=True, preexec_fn=die_with_parent,
+                                    **kwargs))
+    return started[-1]
 
 
 def start_program(home):
     global dialog
-    errors = open(os.path.join(ARTEFACTS, "zundrel-stderr.txt"), "a")
-    program = subprocess.Popen([PROGRAM], stdout=errors, stderr=errors, cwd=home,
-                               start_new_session=True, preexec_fn=die_with_parent)
-    errors.close()
-    started.append(program)
-    app = wait_for("zundrel on the accessibility bus", application, timeout=15)
+    with open(os.path.join(ARTEFACTS, "zundrel-stderr.txt"), "a") as errors:
+        program = spawn([PROGRAM], stdout=errors, stderr=errors, cwd=home)
+
+    def application():
+        return [a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "zundrel"]
+
+    app = wait_for("zundrel on the accessibility bus", application, timeout=15)[0]
     dialog = wait_for("the dialog's controls", lambda: Dialog(app), timeout=10)
     return program
 
@@ -534,23 +397,17 @@ def start_program(home):
 def check_window_close(home):
     log("a second run: starts afresh at COM1, 9600 bit/s; the window's close ends it with 0")
     for name in PORT_NAMES:
-        termios.tcsetattr(slaves[name], termios.TCSANOW, cooked[name])
+        termios.tcsetattr(ptys[name].slave, termios.TCSANOW, cooked[name])
     program = start_program(home)
     wait_port_at("ttyS0", termios.B9600)
     assert checked(dialog.speed9600) and dialog.ports.name == "COM1:"
     assert text_of(dialog.status) == "" and text_of(dialog.log_path) == ""
-    exchange("ttyS0", "01 00 01 02", "00 55 55 55 55 55", "power ON")
-    start = time.monotonic()
-    close_like_window_manager(window_id())
-    code = program.wait(timeout=1.0)
-    log("exit code %d after %.3f s" % (code, time.monotonic() - start))
-    assert code == 0
+    exchange("ttyS0", (POWER_ON[0], SYNC_REPLY), "power ON")
+    wait_exit(program, lambda: close_like_window_manager(find_window("^Zundrel$", timeout=5)))
 
 
 def start_accessibility():
-    launcher = subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"],
-                                start_new_session=True, preexec_fn=die_with_parent)
-    started.append(launcher)
+    spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
     Atspi.set_timeout(5000, 15000)
     wait_for("the accessibility registry",
              lambda: pyatspi.Registry.getDesktop(0) is not None and subprocess.run(
@@ -561,21 +418,16 @@ def start_accessibility():
 
 def main():
     root = tempfile.mkdtemp(prefix="zundrel-e2e-")
-    program = None
     server = None
     try:
-        assert_private_namespace()
         make_private_dev(root)
-        assert_ports_are_ours()
-        home = os.path.join(root, "home")
-        runtime = os.path.join(root, "runtime")
+        home, runtime = os.path.join(root, "home"), os.path.join(root, "runtime")
         os.mkdir(home)
         os.mkdir(runtime, 0o700)
         os.environ.update(HOME=home, XDG_RUNTIME_DIR=runtime, GDK_BACKEND="x11", LANG="C.UTF-8")
         os.environ.pop("NO_AT_BRIDGE", None)
         start_accessibility()
         server = socket.create_server(("127.0.0.1", 0))
-
         open(os.path.join(ARTEFACTS, "zundrel-stderr.txt"), "w").close()
         program = start_program(home)
         check_startup(program)
@@ -594,7 +446,7 @@ def main():
     except BaseException:
         traceback.print_exc()
         try:
-            screenshot("failure.png")
+            shot("failure.png")
         except Exception:
             pass
         return 1
@@ -609,6 +461,10 @@ def main():
         if server is not None:
             server.close()
         shutil.rmtree(root, ignore_errors=True)
+
+
+def out_of_time(signum, frame):
+    raise TimeoutError("the test ran out of time")
 
 
 if __name__ == "__main__":

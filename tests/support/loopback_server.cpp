@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -11,22 +10,24 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
-int ListenOnLoopback(int backlog, uint16_t* port) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        return -1;
-    }
-    struct sockaddr_in sa;
-    memset(&sa, 0, sizeof sa);
+sockaddr_in Loopback(uint16_t port) {
+    sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+int ListenOnLoopback(int backlog, uint16_t* port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa = Loopback(0);
     socklen_t size = sizeof sa;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, backlog) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &size) != 0) {
+    if (fd >= 0 &&
+        (bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 || listen(fd, backlog) != 0 ||
+         getsockname(fd, reinterpret_cast<sockaddr*>(&sa), &size) != 0)) {
         close(fd);
         return -1;
     }
@@ -43,11 +44,7 @@ LoopbackServer::LoopbackServer() {
 }
 
 LoopbackServer::~LoopbackServer() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stop_ = true;
-    }
-    Wake();
+    Tell([this] { stop_ = true; });
     thread_.join();
     if (client_fd_ >= 0) {
         close(client_fd_);
@@ -56,85 +53,31 @@ LoopbackServer::~LoopbackServer() {
     close(wake_fd_);
 }
 
-void LoopbackServer::Wake() {
+template <typename F>
+void LoopbackServer::Tell(F change) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change();
+    }
     uint64_t one = 1;
-    ssize_t ignored = write(wake_fd_, &one, sizeof one);
-    (void)ignored;
+    if (write(wake_fd_, &one, sizeof one) < 0) {
+        // the counter is already set: the thread wakes anyway
+    }
 }
 
 void LoopbackServer::Send(const std::vector<uint8_t>& bytes) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        pending_.insert(pending_.end(), bytes.begin(), bytes.end());
-    }
-    Wake();
+    Tell([&] { pending_.insert(pending_.end(), bytes.begin(), bytes.end()); });
 }
 
 void LoopbackServer::Disconnect(bool reset) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
+    Tell([&] {
         disconnect_ = true;
         reset_ = reset;
-    }
-    Wake();
+    });
 }
 
-bool LoopbackServer::WaitConnected(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [this] { return connected_; });
-}
-
-bool LoopbackServer::WaitDisconnected(std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [this] { return !connected_; });
-}
-
-bool LoopbackServer::WaitReceived(size_t n, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return received_.size() >= n; });
-}
-
-std::vector<uint8_t> LoopbackServer::Received() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return received_;
-}
-
-void LoopbackServer::Flush() {
-    if (client_fd_ < 0) {
-        return;
-    }
-    std::vector<uint8_t> out;
-    bool disconnect;
-    bool reset;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        out.swap(pending_);
-        disconnect = disconnect_;
-        reset = reset_;
-        disconnect_ = false;
-        reset_ = false;
-    }
-    size_t done = 0;
-    while (done < out.size()) {
-        ssize_t n = send(client_fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    if (disconnect) {
-        if (reset) {
-            struct linger abort = {1, 0};
-            setsockopt(client_fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
-        }
-        close(client_fd_);
-        client_fd_ = -1;
-        std::lock_guard<std::mutex> lock(mutex_);
-        connected_ = false;
-        changed_.notify_all();
-    }
-}
-
+// Accepts one client at a time, records what it sends, and, with a client, sends what is queued
+// and then disconnects if asked.
 void LoopbackServer::Run() {
     for (;;) {
         struct pollfd p[2] = {{wake_fd_, POLLIN, 0},
@@ -142,44 +85,49 @@ void LoopbackServer::Run() {
         if (poll(p, 2, -1) < 0 && errno != EINTR) {
             return;
         }
-        if (p[0].revents != 0) {
-            uint64_t value;
-            ssize_t ignored = read(wake_fd_, &value, sizeof value);
-            (void)ignored;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (stop_) {
-                    return;
-                }
-            }
-            Flush();
-            continue;
-        }
-        if (p[1].revents == 0) {
-            continue;
-        }
-        if (client_fd_ < 0) {
-            client_fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client_fd_ >= 0) {
-                {
-                    std::lock_guard<std::mutex> lock(mutex_);
-                    connected_ = true;
-                    changed_.notify_all();
-                }
-                Flush();
-            }
-            continue;
+        uint64_t value;
+        if (read(wake_fd_, &value, sizeof value) < 0) {
+            // not woken: the socket is ready
         }
         uint8_t chunk[256];
-        ssize_t n = recv(client_fd_, chunk, sizeof chunk, 0);
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (n > 0) {
-            received_.insert(received_.end(), chunk, chunk + n);
-        } else {
+        ssize_t n = 0;
+        if (p[1].revents != 0 && client_fd_ < 0) {
+            client_fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        } else if (p[1].revents != 0 && (n = recv(client_fd_, chunk, sizeof chunk, 0)) <= 0) {
             close(client_fd_);
             client_fd_ = -1;
-            connected_ = false;
         }
+        std::vector<uint8_t> out;
+        bool disconnect = false;
+        bool reset = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stop_) {
+                return;
+            }
+            received_.insert(received_.end(), chunk, chunk + (n > 0 ? n : 0));
+            if (client_fd_ >= 0) {
+                out.swap(pending_);
+                std::swap(disconnect, disconnect_);
+                std::swap(reset, reset_);
+            }
+        }
+        for (ssize_t done = 0, sent = 0; done < static_cast<ssize_t>(out.size()); done += sent) {
+            if ((sent = send(client_fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL)) <=
+                0) {
+                break;
+            }
+        }
+        if (disconnect) {
+            if (reset) {
+                struct linger abort = {1, 0};  // close with a reset instead of a FIN
+                setsockopt(client_fd_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            }
+            close(client_fd_);
+            client_fd_ = -1;
+        }
+        std::lock_guard<std::mutex> lock(mutex_);
+        connected_ = client_fd_ >= 0;
         changed_.notify_all();
     }
 }
@@ -261,26 +209,18 @@ void EchoServer::Run() {
 
 StalledListener::StalledListener() {
     listen_fd_ = ListenOnLoopback(0, &port_);
-    if (listen_fd_ < 0) {
-        return;
-    }
     // Connect until one connect stays unanswered: from then on the queue is full.
-    for (int i = 0; i < 16 && !full_; ++i) {
+    for (int i = 0; listen_fd_ >= 0 && i < 16 && !full_; ++i) {
         int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         if (fd < 0) {
             return;
         }
         fillers_.push_back(fd);
-        struct sockaddr_in sa;
-        memset(&sa, 0, sizeof sa);
-        sa.sin_family = AF_INET;
-        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        sa.sin_port = htons(port_);
-        if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) {
-            continue;
+        sockaddr_in sa = Loopback(port_);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {
+            struct pollfd p = {fd, POLLOUT, 0};
+            full_ = errno == EINPROGRESS && poll(&p, 1, 300) == 0;
         }
-        struct pollfd p = {fd, POLLOUT, 0};
-        full_ = errno == EINPROGRESS && poll(&p, 1, 300) == 0;
     }
 }
 
@@ -309,14 +249,11 @@ int PendingConnectsTo(uint16_t port) {
     }
     char line[512];
     int pending = 0;
+    unsigned remotePort = 0;
+    unsigned state = 0;
     while (fgets(line, sizeof line, f) != nullptr) {
-        unsigned remoteAddress = 0;
-        unsigned remotePort = 0;
-        unsigned state = 0;
-        if (sscanf(line, " %*d: %*x:%*x %x:%x %x", &remoteAddress, &remotePort, &state) == 3 &&
-            remotePort == port && state == 0x02) {
-            ++pending;
-        }
+        pending += sscanf(line, " %*d: %*x:%*x %*x:%x %x", &remotePort, &state) == 2 &&
+                   remotePort == port && state == 0x02;  // SYN-SENT
     }
     fclose(f);
     return pending;
@@ -329,9 +266,7 @@ int OpenDescriptorCount() {
     }
     int count = 0;
     while (struct dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] != '.') {
-            ++count;
-        }
+        count += entry->d_name[0] != '.';
     }
     closedir(dir);
     return count;

@@ -26,22 +26,33 @@ public:
     // close aborts the connection (SO_LINGER 0): the client gets a reset instead of an end.
     void Disconnect(bool reset = false);
 
-    // Waits until a client is connected. Returns whether one is.
-    bool WaitConnected(std::chrono::milliseconds timeout);
-
-    // Waits until the current connection is closed, by either side. Returns whether it is.
-    bool WaitDisconnected(std::chrono::milliseconds timeout);
-
-    // Waits until at least `n` bytes have been received in all. Returns whether they have.
-    bool WaitReceived(size_t n, std::chrono::milliseconds timeout);
+    // Wait until a client is connected, until the current connection is closed (by either side),
+    // or until at least `n` bytes have been received in all. Return whether it happened in time.
+    bool WaitConnected(std::chrono::milliseconds t) {
+        return WaitFor(t, [&] { return connected_; });
+    }
+    bool WaitDisconnected(std::chrono::milliseconds t) {
+        return WaitFor(t, [&] { return !connected_; });
+    }
+    bool WaitReceived(size_t n, std::chrono::milliseconds t) {
+        return WaitFor(t, [&] { return received_.size() >= n; });
+    }
 
     // Everything received so far.
-    std::vector<uint8_t> Received();
+    std::vector<uint8_t> Received() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return received_;
+    }
 
 private:
+    template <typename P>
+    bool WaitFor(std::chrono::milliseconds timeout, P done) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return changed_.wait_for(lock, timeout, done);
+    }
+    template <typename F>
+    void Tell(F change);  // makes `change` under the lock and wakes the server thread
     void Run();
-    void Flush();  // server thread: sends what is queued, then disconnects if asked
-    void Wake();
 
     int listen_fd_ = -1;
     int wake_fd_ = -1;

@@ -1,5 +1,5 @@
 // A fixture for the socket tests: a fresh core with every slot free, the cursor at 0, the stop
-// signal cleared and the stalled test lookup armed.
+// signal cleared, the stalled test lookup armed, and a TCP server on 127.0.0.1.
 #pragma once
 
 #include <chrono>
@@ -62,4 +62,6 @@ protected:
     static milliseconds Since(Clock::time_point start) {
         return std::chrono::duration_cast<milliseconds>(Clock::now() - start);
     }
+
+    LoopbackServer server;
 };

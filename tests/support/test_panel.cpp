@@ -53,17 +53,20 @@ std::vector<std::string> TestEvents() {
     return g_events;
 }
 
+std::vector<uint8_t> FromHex(const std::string& hex) {
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 3) {
+        bytes.push_back(static_cast<uint8_t>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
 std::vector<std::vector<uint8_t>> SentFrames() {
     std::vector<std::vector<uint8_t>> frames;
     for (const std::string& e : TestEvents()) {
-        if (e.rfind("send:", 0) != 0) {
-            continue;
+        if (e.rfind("send:", 0) == 0) {
+            frames.push_back(FromHex(e.substr(5)));
         }
-        std::vector<uint8_t> bytes;
-        for (size_t i = 5; i < e.size(); i += 3) {
-            bytes.push_back(static_cast<uint8_t>(std::stoul(e.substr(i, 2), nullptr, 16)));
-        }
-        frames.push_back(bytes);
     }
     return frames;
 }

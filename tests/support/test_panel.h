@@ -44,3 +44,6 @@ bool WaitForTestEvents(const std::function<bool(const std::vector<std::string>&)
 // Formats bytes as the events do: "01 00 01 02".
 std::string HexBytes(const uint8_t* bytes, size_t n);
 std::string HexBytes(const std::vector<uint8_t>& bytes);
+
+// The bytes written as "01 00 01 02".
+std::vector<uint8_t> FromHex(const std::string& hex);
