@@ -26,9 +26,7 @@ void ExpectPromptCloseAndWorkingReopen(DeviceSim& device) {
 TEST_F(SerialSocketTest, OpenConnectSendReceiveClose) {
     LoopbackServer server;
     OpenPowered(device);
-    EXPECT_EQ(device.Exchange(OpenSocketRequest()), (Bytes{0x11, 0x00, 0x02, 0x01, 0x00}));
-    EXPECT_EQ(device.Exchange(ConnectRequest(0, server.Port())),
-              (Bytes{0x11, 0x00, 0x03, 0x03, 0x00, 0x01}));
+    OpenAndConnectSlot0(device, server.Port());
     ASSERT_TRUE(server.WaitConnected(kPatience));
 
     EXPECT_EQ(device.Exchange(SendRequest(0, {0x41, 0x42, 0x43})),

@@ -120,19 +120,6 @@ TEST_F(SerialTest, ClosePortDuringDialupPauseReturnsPromptlyAndSendsNothing) {
     NextPortAnswers();
 }
 
-TEST_F(SerialTest, ClosePortWhileTheErrorBoxIsOpen) {
-    OpenPowered(device);
-    SetTestErrorBoxWaits(true);
-    ASSERT_TRUE(device.Write(RequestFrame(0x05, 0x01)));
-    ASSERT_TRUE(WaitForStatus("unkown command!"));
-    ClosePromptly();
-    EXPECT_EQ(g_receive.count, 0u);
-    std::vector<std::string> events = TestEvents();
-    ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.back(), "box:unkown command (05:01)");
-    EXPECT_TRUE(device.Quiet(20ms));
-}
-
 TEST_F(SerialTest, OtherEndHangingUpStopsTheReaderWithoutSpinning) {
     OpenPowered(device);
     device.HangUp();

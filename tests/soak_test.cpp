@@ -144,9 +144,7 @@ TEST_F(SoakTest, TenThousandSocketCyclesOverEightSlotsLeakNothing) {
 TEST_F(SoakTest, PeerResetMidReceive) {
     LoopbackServer server;
     OpenPowered(device);
-    EXPECT_EQ(device.Exchange(OpenSocketRequest()), (Bytes{0x11, 0x00, 0x02, 0x01, 0x00}));
-    EXPECT_EQ(device.Exchange(ConnectRequest(0, server.Port())),
-              (Bytes{0x11, 0x00, 0x03, 0x03, 0x00, 0x01}));
+    OpenAndConnectSlot0(device, server.Port());
     server.Send({0x61, 0x62, 0x63});
     ASSERT_TRUE(device.Write(ReceiveRequest(0x0F, 0, 10)));
     ASSERT_TRUE(WaitForStatus("recv a buffer"));
@@ -178,9 +176,7 @@ TEST_F(SoakTest, DeviceEndDisappearsMidCommandAndComesBack) {
     LoopbackServer server;
     ASSERT_EQ(OpenPort(number), 1);
     ASSERT_EQ(device.Request(kPowerOnRequest, 6), kFirstPowerOnAnswer);
-    EXPECT_EQ(device.Exchange(OpenSocketRequest()), (Bytes{0x11, 0x00, 0x02, 0x01, 0x00}));
-    EXPECT_EQ(device.Exchange(ConnectRequest(0, server.Port())),
-              (Bytes{0x11, 0x00, 0x03, 0x03, 0x00, 0x01}));
+    OpenAndConnectSlot0(device, server.Port());
     // The device goes while the reader waits for socket data.
     ASSERT_TRUE(device.Write(ReceiveRequest(0x0F, 0, 4)));
     ASSERT_TRUE(WaitForStatus("recv a buffer"));

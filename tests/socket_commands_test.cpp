@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <future>
 #include <string>
 
 #include "support/socket_fixture.h"
@@ -202,31 +201,4 @@ TEST_F(SocketCommandsTest, UnknownSocketCommandsGetNoReply) {
     }
     Feed({0x11, 0x00, 0x01, 0x02});
     EXPECT_EQ(TestEvents().back(), "box:unkown command (11:02)");
-}
-
-TEST_F(SocketCommandsTest, StoppedCommandsSendNoReply) {
-    EXPECT_EQ(Reply({0x11, 0x00, 0x01, 0x01}), "11 00 02 01 00");
-    EXPECT_EQ(Reply(ConnectRequest(0x00, server.Port())), "11 00 03 03 00 01");
-
-    ResetEventsOnly();
-    Clock::time_point start = Clock::now();
-    auto receive = std::async(std::launch::async, [] {
-        Feed({0x11, 0x00, 0x03, 0x0F, 0x00, 0x04});
-    });
-    ASSERT_TRUE(WaitForTestEvents([](const Events& e) { return !e.empty(); }, kPatience));
-    RaiseReaderStop();
-    receive.get();
-    EXPECT_LT(Since(start).count(), 500);
-    EXPECT_EQ(TestEvents(), Events{"status:recv a buffer"});
-
-    ClearReaderStop();
-    ResetEventsOnly();
-    auto lookup = std::async(std::launch::async, [] { Feed(LookupRequest(kStalledHostName)); });
-    ASSERT_TRUE(WaitStalledLookups(1, kPatience));
-    start = Clock::now();
-    RaiseReaderStop();
-    lookup.get();
-    EXPECT_LT(Since(start).count(), 500);
-    EXPECT_EQ(TestEvents(), Events{"status:gethstbyname"});
-    EXPECT_TRUE(ReleaseStalledLookups(kPatience));
 }

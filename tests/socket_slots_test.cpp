@@ -125,57 +125,11 @@ TEST_F(SocketSlotsTest, StopSignalEndsAReceiveWait) {
     EXPECT_LT(Since(start).count(), 500);
 }
 
-TEST_F(SocketSlotsTest, StopSignalEndsAConnectThatIsNeverAnswered) {
-    StalledListener listener;
-    ASSERT_TRUE(listener.Full());
-    const int pendingBefore = PendingConnectsTo(listener.Port());
-    uint8_t slot = AllocSocketSlot();
-    const Bytes block = LoopbackAddressBlock(listener.Port());
-    std::atomic<bool> done{false};
-    auto connect = std::async(std::launch::async, [&] {
-        int r = ConnectSocketSlot(static_cast<int8_t>(slot), block.data());
-        done = true;
-        return r;
-    });
-    Clock::time_point deadline = Clock::now() + kPatience;
-    while (PendingConnectsTo(listener.Port()) <= pendingBefore && Clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(1));  // polling; the deadline bounds it
-    }
-    ASSERT_GT(PendingConnectsTo(listener.Port()), pendingBefore);
-    EXPECT_FALSE(done);
-    Clock::time_point start = Clock::now();
-    RaiseReaderStop();
-    EXPECT_EQ(connect.get(), 0);
-    EXPECT_LT(Since(start).count(), 500);
-    EXPECT_NE(g_slots.slot[slot].socket, kNoSocket);
-}
-
 TEST_F(SocketSlotsTest, LookupFindsLocalhostAndNotAnInvalidName) {
     uint8_t address[4] = {};
     EXPECT_EQ(NetResolveIPv4("localhost", address), 1);
     EXPECT_EQ(HexBytes(address, 4), "7F 00 00 01");
     EXPECT_EQ(NetResolveIPv4("nowhere.zundrel.invalid", address), 0);
-}
-
-TEST_F(SocketSlotsTest, StopSignalAbandonsAHangingLookup) {
-    const int descriptorsBefore = OpenDescriptorCount();
-    std::atomic<bool> done{false};
-    auto lookup = std::async(std::launch::async, [&] {
-        uint8_t address[4];
-        int r = NetResolveIPv4(kStalledHostName, address);
-        done = true;
-        return r;
-    });
-    ASSERT_TRUE(WaitStalledLookups(1, kPatience));
-    EXPECT_FALSE(done);
-    Clock::time_point start = Clock::now();
-    RaiseReaderStop();
-    EXPECT_EQ(lookup.get(), 0);
-    EXPECT_LT(Since(start).count(), 500);
-
-    // The abandoned worker ends when its lookup does, and gives back its descriptor.
-    ASSERT_TRUE(ReleaseStalledLookups(kPatience));
-    EXPECT_TRUE(WaitDescriptorCount(descriptorsBefore));
 }
 
 TEST_F(SocketSlotsTest, NoDescriptorIsLeaked) {

@@ -40,6 +40,13 @@ inline Bytes LookupRequest(const std::string& name) {
     return RequestFrame(0x11, 0x08, params);
 }
 
+// Opens slot 0 and connects it to `port` on 127.0.0.1, checking both replies.
+inline void OpenAndConnectSlot0(DeviceSim& device, uint16_t port) {
+    EXPECT_EQ(device.Exchange(OpenSocketRequest()), (Bytes{0x11, 0x00, 0x02, 0x01, 0x00}));
+    EXPECT_EQ(device.Exchange(ConnectRequest(0, port)),
+              (Bytes{0x11, 0x00, 0x03, 0x03, 0x00, 0x01}));
+}
+
 // The reply to a receive that delivered `data` (empty: nothing arrived, FF).
 inline Bytes ReceiveReply(uint8_t command, uint8_t slot, const Bytes& data) {
     if (data.empty()) {

@@ -9,15 +9,12 @@
 #include "adapter/adapter.h"
 #include "link/assembler.h"
 #include "link/seams.h"
-#include "sockets/net_shim.h"
 
 namespace {
 std::mutex g_mutex;
 std::condition_variable g_changed;
 std::vector<std::string> g_events;
 std::string g_logPath;
-bool g_boxWaits = false;
-bool g_boxDismissed = false;
 std::atomic<bool> g_recorded{true};
 }  // namespace
 
@@ -76,8 +73,6 @@ void ResetTestPanel() {
     g_events.clear();
     g_recorded = true;
     g_logPath.clear();
-    g_boxWaits = false;
-    g_boxDismissed = false;
     ResetReceiveBuffer();
     g_adapter = AdapterState{};
 }
@@ -108,31 +103,6 @@ size_t PanelGetLogPath(char* buf, size_t size) {
     return n;
 }
 
-void SetTestErrorBoxWaits(bool waits) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_boxWaits = waits;
-    g_boxDismissed = false;
-}
-
-void DismissTestErrorBox() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_boxDismissed = true;
-    g_changed.notify_all();
-}
-
 void PanelShowError(const char* text) {
     RecordTestEvent(std::string("box:") + text);
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            if (!g_boxWaits || g_boxDismissed) {
-                g_boxDismissed = false;
-                return;
-            }
-        }
-        // The box also gives way when the port is being closed.
-        if (WaitForReaderStop(5)) {
-            return;
-        }
-    }
 }

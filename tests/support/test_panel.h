@@ -23,15 +23,8 @@ std::vector<std::string> TestEvents();
 // Only the bytes of the "send:" events, one vector per frame sent.
 std::vector<std::vector<uint8_t>> SentFrames();
 
-// Makes the error box wait, as a real one does, until DismissTestErrorBox() is called or the reader
-// stop signal is raised. Off by default: the box then returns at once.
-void SetTestErrorBoxWaits(bool waits);
-
-// Dismisses the error box that is waiting, if any.
-void DismissTestErrorBox();
-
-// Forgets the events and records them again, empties the log path, makes the error box return at
-// once again, and puts the receive buffer and adapter back to start.
+// Forgets the events and records them again, empties the log path, and puts the receive buffer and
+// adapter back to start.
 void ResetTestPanel();
 
 // Sets the text the log field reports.
