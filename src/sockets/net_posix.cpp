@@ -66,37 +66,6 @@ int ReaderStopRaised() {
     return g_stopRaised.load();
 }
 
-int WaitForReaderStop(unsigned ms) {
-    if (g_stopRaised.load()) {
-        return 1;
-    }
-    struct pollfd p = {StopFd(), POLLIN, 0};
-    // poll's timeout is counted down across EINTR by measuring the time left.
-    int left = static_cast<int>(ms);
-    for (;;) {
-        struct timespec before;
-        clock_gettime(CLOCK_MONOTONIC, &before);
-        int r = poll(&p, 1, left);
-        if (r > 0) {
-            return 1;
-        }
-        if (r == 0) {
-            return g_stopRaised.load();
-        }
-        if (errno != EINTR) {
-            return g_stopRaised.load();
-        }
-        struct timespec after;
-        clock_gettime(CLOCK_MONOTONIC, &after);
-        long spent =
-            (after.tv_sec - before.tv_sec) * 1000 + (after.tv_nsec - before.tv_nsec) / 1000000;
-        left -= static_cast<int>(spent);
-        if (left <= 0) {
-            return g_stopRaised.load();
-        }
-    }
-}
-
 int NetStartup() {
     return 1;
 }
@@ -153,6 +122,13 @@ struct Lookahead {
 Lookahead g_lookahead = {-1, 0};
 
 }  // namespace
+
+int WaitForReaderStop(unsigned ms) {
+    if (!g_stopRaised.load()) {
+        WaitOn(-1, 0, static_cast<int>(ms));  // poll ignores a descriptor of -1: only the signal
+    }
+    return g_stopRaised.load();
+}
 
 NetSocket NetOpenTcp() {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
