@@ -29,8 +29,8 @@
 #include "serial/serial_link.h"
 #include "serial/serial_posix.h"
 #include "sockets/socket_slots.h"
-#include "support/device_sim.h"
-#include "support/loopback_server.h"
+#include "device_sim.h"
+#include "loopback_server.h"
 
 using Clock = std::chrono::steady_clock;
 

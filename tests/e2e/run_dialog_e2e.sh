@@ -15,7 +15,7 @@ for tool in xvfb-run dbus-run-session unshare mount xdotool import /usr/bin/pyth
 done
 
 # In the sanitizer build, fontconfig's never-freed caches are not the program's leaks.
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/../support/lsan-gtk.supp"
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan-gtk.supp"
 
 # A private mount namespace needs root, or a user namespace of its own in which we are root.
 ns=(unshare -m --propagation private)

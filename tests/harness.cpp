@@ -1,0 +1,224 @@
+// The test harness: links the core with a panel that prints what the core shows, and takes its
+// commands on stdin, one per line. Built twice:
+//  - harness_core: the port is this file too; every reply written is printed ("send XX XX ..."),
+//    every pause asked for is printed ("pause MS") and costs no time. Commands:
+//      feed XX XX ...   take the bytes in as one read from the port (at most 256 per call)
+//  - harness_serial (ZUNDREL_HARNESS_SERIAL): the real serial port and reader thread. Commands:
+//      open PATH        open the terminal at PATH as the port; prints "open 1" or "open 0"
+//      close            close the port; prints "closed MS" (how long it took)
+//      speed N          choose N bit/s
+//      state            prints "state COUNT POWERED DIALED FAILED" (receive buffer, adapter, port)
+//      idle MS          prints "idle NS": the reader's CPU time over the next MS milliseconds
+//      usage            prints "usage FDS RSS_KB": open descriptors and resident memory
+//      write N          writes N bytes to the port as a reply would; prints "wrote MS"
+//      quiet 0|1        stop or resume printing status labels (long runs)
+// Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
+// one line starting with its own name ("feed" answers "fed"); events are printed as they happen:
+// "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS".
+// Host names ending in ".invalid" never reach a name server: they are not found, and
+// "stall.invalid" is looked up for ever (until the process ends).
+#include <dlfcn.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "adapter/adapter.h"
+#include "link/assembler.h"
+#include "link/seams.h"
+#ifdef ZUNDREL_HARNESS_SERIAL
+#include <dirent.h>
+#include <time.h>
+
+#include "serial/serial_link.h"
+#include "serial/serial_posix.h"
+#endif
+
+namespace {
+
+std::mutex g_out;
+std::mutex g_logMutex;
+std::string g_logPath;
+std::atomic<bool> g_quiet{false};
+
+void Print(const std::string& line) {
+    std::lock_guard<std::mutex> lock(g_out);
+    fputs((line + "\n").c_str(), stdout);
+    fflush(stdout);
+}
+
+#ifndef ZUNDREL_HARNESS_SERIAL
+std::string Hex(const uint8_t* bytes, size_t n) {
+    std::string out;
+    char pair[4];
+    for (size_t i = 0; i < n; ++i) {
+        snprintf(pair, sizeof pair, i ? " %02X" : "%02X", bytes[i]);
+        out += pair;
+    }
+    return out;
+}
+#else
+long long ReaderCpuNanos() {
+    clockid_t clock;
+    struct timespec t;
+    if (!ReaderCpuClock(&clock) || clock_gettime(clock, &t) != 0) {
+        return -1;
+    }
+    return t.tv_sec * 1000000000LL + t.tv_nsec;
+}
+
+int OpenDescriptors() {
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/fd")) {
+        while (readdir(d) != nullptr) {
+            ++n;
+        }
+        closedir(d);
+    }
+    return n - 3;  // ".", ".." and the folder's own descriptor
+}
+
+long ResidentKb() {
+    long kb = -1;
+    if (FILE* f = fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (fgets(line, sizeof line, f) != nullptr) {
+            sscanf(line, "VmRSS: %ld", &kb);
+        }
+        fclose(f);
+    }
+    return kb;
+}
+
+long long MillisSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+#endif
+
+}  // namespace
+
+// --- The panel ------------------------------------------------------------------------------
+
+void PanelSetStatus(const char* label) {
+    if (!g_quiet) {
+        Print(std::string("status ") + label);
+    }
+}
+
+size_t PanelGetLogPath(char* buf, size_t size) {
+    std::lock_guard<std::mutex> lock(g_logMutex);
+    size_t n = std::min(g_logPath.size(), size - 1);
+    memcpy(buf, g_logPath.data(), n);
+    buf[n] = '\0';
+    return n;
+}
+
+void PanelShowError(const char* text) {
+    Print(std::string("box ") + text);
+}
+
+#ifndef ZUNDREL_HARNESS_SERIAL
+// --- The port of harness_core -----------------------------------------------------------------
+
+void WritePort(const uint8_t* bytes, size_t n) {
+    Print("send " + Hex(bytes, n));
+}
+
+int PauseReader(unsigned ms) {
+    Print("pause " + std::to_string(ms));
+    return 1;
+}
+#endif
+
+// --- The resolver ---------------------------------------------------------------------------
+
+extern "C" int getaddrinfo(const char* name, const char* service, const struct addrinfo* hints,
+                           struct addrinfo** answer) {
+    size_t n = name != nullptr ? strlen(name) : 0;
+    if (n >= 8 && strcmp(name + n - 8, ".invalid") == 0) {
+        while (strcmp(name, "stall.invalid") == 0) {
+            pause();  // a lookup that never ends; the reader must not wait for it
+        }
+        return EAI_NONAME;
+    }
+    using Lookup = int (*)(const char*, const char*, const struct addrinfo*, struct addrinfo**);
+    static Lookup platform = reinterpret_cast<Lookup>(dlsym(RTLD_NEXT, "getaddrinfo"));
+    return platform != nullptr ? platform(name, service, hints, answer) : EAI_FAIL;
+}
+
+// --- Commands -------------------------------------------------------------------------------
+
+int main() {
+    char line[4096];
+    while (fgets(line, sizeof line, stdin) != nullptr) {
+        line[strcspn(line, "\r\n")] = '\0';
+        char* arg = strchr(line, ' ');
+        std::string command(line, arg != nullptr ? static_cast<size_t>(arg - line) : strlen(line));
+        arg = arg != nullptr ? arg + 1 : line + strlen(line);
+        if (command == "log") {
+            std::lock_guard<std::mutex> lock(g_logMutex);
+            g_logPath = arg;
+            Print("log");
+#ifndef ZUNDREL_HARNESS_SERIAL
+        } else if (command == "feed") {
+            uint8_t bytes[4096];
+            size_t n = 0;
+            for (char* p = arg; *p != '\0' && n < sizeof bytes;) {
+                char* end;
+                bytes[n++] = static_cast<uint8_t>(strtoul(p, &end, 16));
+                p = end + strspn(end, " ");
+            }
+            for (size_t at = 0; at < n; at += 256) {
+                FeedReceivedBytes(bytes + at, std::min<size_t>(256, n - at));
+            }
+            Print("fed");
+#else
+        } else if (command == "open") {
+            Print("open " + std::to_string(OpenPortDevice(arg)));
+        } else if (command == "close") {
+            auto start = std::chrono::steady_clock::now();
+            ClosePort();
+            Print("closed " + std::to_string(MillisSince(start)));
+        } else if (command == "speed") {
+            SetBaudRate(static_cast<unsigned>(atoi(arg)));
+            Print("speed");
+        } else if (command == "state") {
+            char text[80];
+            snprintf(text, sizeof text, "state %zu %d %d %d", g_receive.count, g_adapter.powered,
+                     g_adapter.dialed, PortFailed());
+            Print(text);
+        } else if (command == "idle") {
+            long long before = ReaderCpuNanos();
+            usleep(static_cast<useconds_t>(atoi(arg)) * 1000);  // the measuring window
+            long long after = ReaderCpuNanos();
+            Print("idle " + std::to_string(before < 0 || after < 0 ? -1 : after - before));
+        } else if (command == "usage") {
+            Print("usage " + std::to_string(OpenDescriptors()) + " " +
+                  std::to_string(ResidentKb()));
+        } else if (command == "write") {
+            std::string bytes(static_cast<size_t>(atoi(arg)), 'B');
+            auto start = std::chrono::steady_clock::now();
+            WritePort(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+            Print("wrote " + std::to_string(MillisSince(start)));
+        } else if (command == "quiet") {
+            g_quiet = atoi(arg) != 0;
+            Print("quiet");
+#endif
+        } else {
+            Print("unknown " + command);
+        }
+    }
+#ifdef ZUNDREL_HARNESS_SERIAL
+    ClosePort();
+#endif
+    return 0;
+}

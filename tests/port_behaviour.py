@@ -1,0 +1,244 @@
+"""What the real serial port and reader thread do beyond a conversation, one row per case, through
+harness_serial on pseudo-terminals and a TCP peer on 127.0.0.1.
+
+Usage: port_behaviour.py HARNESS
+"""
+
+import fcntl
+import os
+import socket
+import struct
+import sys
+import tempfile
+import termios
+import traceback
+
+from transcripts import Harness, Peer, Pty, SerialTarget, converse, parse, wait_for
+
+POWER_ON = '01 00 01 02 -> 00 55 55 55 55 55 "power ON"'
+STATUS = '02 00 01 01 -> 02 00 02 02 02 "check Status"'
+OPEN = '11 00 01 01 -> 11 00 02 01 00 "open socket"'
+CONNECT_SLOT = "11 00 12 03 %s 00 02 {port} 7F 00 00 01 00*8 -> 11 00 03 03 %s 01"
+CONNECT = CONNECT_SLOT % ("00", "00") + ' "connect socket"'
+TIOCGEXCL = 0x80045440
+IDLE_LIMIT_NS = 20_000_000  # a reader that waits as it should uses next to nothing in 300 ms
+
+
+class Row:
+    """One case: a harness with its port on a pty, a TCP peer, and a listener that never
+    answers a connect (its backlog is full). Everything is ended with the row."""
+
+    def __init__(self, harness):
+        self.program, self.ptys = harness, []
+        self.peer = Peer()
+        self.stalled = socket.create_server(("127.0.0.1", 0), backlog=0)
+        self.fillers = [socket.socket() for _ in range(3)]
+        for filler in self.fillers:
+            filler.setblocking(False)
+            filler.connect_ex(self.stalled.getsockname())
+        self.peer.env["stalled"] = struct.pack("<H", self.stalled.getsockname()[1])
+        self.target = SerialTarget(harness, self.pty())
+
+    def pty(self):
+        self.ptys.append(Pty())
+        return self.ptys[-1]
+
+    def talk(self, *lines):
+        converse(self.target, self.peer, parse("row", self.peer.env, list(lines)))
+
+    def write(self, line):
+        """Writes the device bytes of `line` (transcript notation) without waiting for a reply."""
+        self.target.pty.write(b"".join(parse("row", self.peer.env, [line + " -> -"])[0][1]
+                                       .written()))
+
+    def command(self, text):
+        return self.target.harness.command(text).split(" ")[1:]
+
+    def close_promptly(self):
+        ms = int(self.command("close")[0])
+        assert ms < 200, "closing the port took %d ms" % ms
+
+    def reader_asleep(self):
+        used = int(self.command("idle 300")[0])
+        assert 0 <= used < IDLE_LIMIT_NS, "the reader used %d ns in 300 ms" % used
+
+    def reopen(self, status='02 00 01 01 -> 02 00 02 02 02 "check Status"'):
+        """Opens the port on a new device, which is answered with the adapter still on."""
+        self.target.pty = self.pty()
+        assert self.command("open " + self.target.pty.path) == ["1"]
+        self.talk(status)
+        self.reader_asleep()
+
+    def end(self):
+        self.peer.close()
+        self.stalled.close()
+        for s in self.fillers:
+            s.close()
+        Harness.end_all()
+        for pty in self.ptys:
+            for fd in (pty.master, pty.slave):
+                try:
+                    os.close(fd)
+                except OSError:
+                    pass
+
+
+# --- The port is closed while a command blocks: it closes within 200 ms, the command sends no
+# reply, its frame is finished, and the next port is answered with the adapter still on.
+BLOCKED = [
+    ("dial-up pause", [], "01 00 01 08", "dialup"),
+    ("silent receive", [OPEN, CONNECT], "11 00 03 0F 00 04", "recv a buffer"),
+    ("unanswered connect", [OPEN], "11 00 12 03 00 00 02 {stalled} 7F 00 00 01 00*8",
+     "connect socket"),
+    ("stalled lookup", [], "11 00 0F 08 'stall.invalid' 00", "gethstbyname"),
+]
+
+
+def closed_while_blocked(row, before, request, label):
+    row.talk(POWER_ON, *before)
+    row.write(request)
+    assert row.target.harness.wait("status") == "status " + label
+    row.close_promptly()
+    assert row.target.pty.read(1, timeout=0) == b"", "the interrupted command replied"
+    assert row.command("state")[:3] == ["0", "1", "0"], "frame finished, adapter on, not dialed"
+    row.reopen()
+
+
+# --- Faults and limits of the port.
+def hang_up_and_return(row):
+    """The device end goes away mid-conversation: the reader stops without spinning; the device
+    back on a new port finds its adapter and its open connection as they were."""
+    row.talk(POWER_ON, OPEN, CONNECT)
+    os.close(row.target.pty.master)
+    wait_for("the port to fail", lambda: row.command("state")[3] == "1")
+    row.reader_asleep()
+    row.close_promptly()
+    row.reopen()
+    row.talk("peer send 'x'", '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"')
+
+
+def unwritable_logs(row):
+    """A log path that cannot be written skips the lines; every request is still answered."""
+    row.talk(POWER_ON)
+    with tempfile.TemporaryDirectory() as folder:
+        open(os.path.join(folder, "file"), "w").close()
+        for path in (folder, os.path.join(folder, "file", "under"), "/dev/full"):
+            row.target.set_log(path)
+            row.talk(STATUS)
+
+
+def line_settings(row):
+    """Raw 8N1, exclusive, at the speed chosen, also when it was chosen while no port was open."""
+    row.close_promptly()
+    row.command("speed 38400")
+    pty = row.target.pty
+    assert row.command("open " + pty.path) == ["1"]
+    iflag, oflag, cflag, lflag, _, speed, cc = termios.tcgetattr(pty.slave)
+    assert speed == termios.B38400
+    assert cflag & (termios.CSIZE | termios.PARENB | termios.CSTOPB | termios.CRTSCTS |
+                    termios.CREAD | termios.CLOCAL) == termios.CS8 | termios.CREAD | termios.CLOCAL
+    assert not iflag & (termios.IXON | termios.IXOFF | termios.ICRNL | termios.INLCR |
+                        termios.IGNCR | termios.ISTRIP | termios.INPCK)
+    assert not lflag & (termios.ICANON | termios.ECHO | termios.ISIG | termios.IEXTEN)
+    assert not oflag & termios.OPOST and cc[termios.VMIN] == 1 and cc[termios.VTIME] == 0
+    exclusive = lambda: struct.unpack("i", fcntl.ioctl(pty.slave, TIOCGEXCL, b"\0" * 4))[0]  # noqa
+    assert exclusive() == 1
+    row.command("speed 9600")
+    assert pty.speed() == termios.B9600
+    row.talk(POWER_ON)
+    row.close_promptly()
+    assert exclusive() == 0, "the port stays exclusive after it was closed"
+
+
+def ports_that_do_not_open(row):
+    row.close_promptly()
+    with tempfile.NamedTemporaryFile() as plain:
+        for path in ("/nonexistent/zundrel-tty", plain.name):
+            assert row.command("open " + path) == ["0"]
+    assert row.command("write 3") == ["0"], "a write with no port open"
+
+
+def write_gives_up(row):
+    """A reply the device never reads is given up after one second."""
+    ms = int(row.command("write 1048576")[0])
+    assert 950 <= ms < 1500, "the write took %d ms" % ms
+
+
+def piled_up_requests(row):
+    """Requests that arrive during the dial-up pause wait in the port, 256 bytes a read."""
+    row.talk(POWER_ON)
+    row.write("01 00 01 08")
+    row.target.harness.wait("status")
+    row.write("01 00 FD 10 A5*252 02 00 01 01")
+    row.talk("-> 01 00 15 0B 00 08 48 01 C0 A8 00 01 C0 A8 00 02 C0 A8 00 03 C0 A8 00 04",
+             '-> 01 00 02 10 01 "set PPP"', '-> 02 00 02 02 03 "check Status"')
+    row.target.harness.take_events()
+
+
+def long_run(row):
+    """Thousands of frames and hundreds of socket cycles leave descriptors, memory and the
+    reader's idle cost where they were."""
+    pty = row.target.pty
+    row.talk(POWER_ON)
+    row.command("quiet 1")
+
+    def frames(n):
+        for _ in range(n):
+            pty.write(b"\x02\x00\x01\x01")
+            assert pty.read(5) == b"\x02\x00\x02\x02\x02"
+
+    done = []
+
+    def cycles(n):
+        for _ in range(n):
+            slot = "%02X" % (len(done) % 8)
+            done.append(slot)
+            row.talk("11 00 01 01 -> 11 00 02 01 " + slot, CONNECT_SLOT % (slot, slot),
+                     "11 00 05 0E %s 'abc' -> 11 00 03 0E %s 03" % (slot, slot), "peer expect 'abc'",
+                     "11 00 0B 08 'localhost' 00 -> 11 00 10 08 01 'localhost' 00 7F 00 00 01",
+                     "11 00 02 07 %s -> 11 00 03 07 %s 01" % (slot, slot), "peer gone")
+
+    frames(500)
+    cycles(50)
+    fds, rss = (int(v) for v in row.command("usage"))
+    frames(5000)
+    cycles(300)
+    fds_after, rss_after = (int(v) for v in row.command("usage"))
+    assert fds_after == fds, "open descriptors %d, then %d" % (fds, fds_after)
+    assert rss_after - rss <= 256, "resident memory grew by %d KiB" % (rss_after - rss)
+    row.reader_asleep()
+
+
+ROWS = [("closed during " + name, lambda row, r=r: closed_while_blocked(row, *r))
+        for name, *r in BLOCKED] + [
+    ("hang-up and return", hang_up_and_return),
+    ("unwritable logs", unwritable_logs),
+    ("line settings", line_settings),
+    ("ports that do not open", ports_that_do_not_open),
+    ("write gives up", write_gives_up),
+    ("piled-up requests", piled_up_requests),
+    ("long run", long_run),
+]
+
+
+def main(harness):
+    passed, failed = 0, 0
+    for name, case in ROWS:
+        row = None
+        try:
+            row = Row(harness)
+            case(row)
+            passed += 1
+            print("ok     " + name, flush=True)
+        except Exception:  # noqa: BLE001 (every failure of a row is reported, the rest go on)
+            failed += 1
+            print("FAILED " + name + "\n" + traceback.format_exc(), flush=True)
+        finally:
+            if row is not None:
+                row.end()
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1]))
