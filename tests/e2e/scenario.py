@@ -1,0 +1,96 @@
+"""The end-to-end scenario of both programs. A driver starts the program and reads and drives its
+dialog (status(), set_log(path), click_speed(bps), pick_port(index), box(), dismiss_box(),
+key(name), close()); the program's COM1 to COM4 are the pseudo-terminals `ptys`. The device's
+conversation is the transcripts, played on COM1 as at every other level."""
+
+import os
+import sys
+import termios
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from transcripts import Pty, play, wait_for  # noqa: E402
+
+TRANSCRIPTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
+                           "transcripts")
+POWER_OFF, STATUS = bytes.fromhex("0F 00 01 FF"), bytes.fromhex("02 00 01 01")
+
+
+class ProgramTarget:
+    """A transcript target: the running program, its COM1 a pty, its dialog read by `driver`."""
+
+    def __init__(self, driver, pty, every_label):
+        self.driver, self.pty, self.every_label, self.last = driver, pty, every_label, None
+
+    def set_log(self, path):
+        self.driver.set_log(path)
+
+    def exchange(self, ex):
+        for chunk in ex.written():
+            self.pty.write(chunk)
+            wait_for("the port to take the bytes in", self.pty.taken, step=0.001)
+        got = {"reply": self.pty.read(len(ex.reply or b""), timeout=10)}
+        self.last = ex.label or self.last
+        if ex.label and self.every_label:
+            wait_for("status %r" % ex.label, lambda: self.driver.status() == ex.label)
+        if ex.box:
+            got["boxes"] = [wait_for("the error box", self.driver.box, timeout=20)]
+            self.driver.dismiss_box()
+            wait_for("the box gone", lambda: not self.driver.box())
+        return got
+
+    def end(self):
+        wait_for("status %r" % self.last, lambda: self.driver.status() == self.last, timeout=20)
+        self.driver.set_log("")
+        self.pty.write(POWER_OFF)  # the next transcript starts with the adapter off
+        assert self.pty.read(6, timeout=10) == POWER_OFF + b"\x00", "power OFF"
+
+
+def run(driver, ptys, tmp, every_label=True):
+    com1, com3 = ptys[0], ptys[2]
+    wait_for("COM1 opened at 9600 bit/s", lambda: com1.speed() == termios.B9600, timeout=30)
+    assert driver.status() == "", "the status field is empty at start"
+
+    for name in sorted(os.listdir(TRANSCRIPTS)):
+        if "levels core" not in open(os.path.join(TRANSCRIPTS, name)).read():
+            print("transcript " + name, flush=True)
+            play(os.path.join(TRANSCRIPTS, name), ProgramTarget(driver, com1, every_label),
+                 os.path.join(tmp, name + ".log"))
+
+    print("the box: no reply while it is up, nothing lost after OK", flush=True)
+    com1.write(bytes.fromhex("01 00 01 02"))
+    assert com1.read(6) == bytes.fromhex("00 55 55 55 55 55")
+    com1.write(bytes.fromhex("05 00 01 07"))
+    assert wait_for("the error box", driver.box, timeout=20) == "unkown command (05:07)"
+    com1.write(STATUS)
+    assert com1.read(1, timeout=0.5) == b"", "answered while the box was up"
+    driver.dismiss_box()
+    assert com1.read(5) == bytes.fromhex("02 00 02 02 02")
+
+    print("a port picked during the dial-up pause: closed at once, no reply", flush=True)
+    com1.write(bytes.fromhex("01 00 01 08"))
+    wait_for("status dialup", lambda: driver.status() == "dialup")
+    driver.click_speed(38400)
+    driver.pick_port(2)
+    wait_for("COM3 at 38400 bit/s", lambda: com3.speed() == termios.B38400)
+    assert com1.read(1, timeout=0.7) == b"", "the interrupted dial-up replied"
+    com3.write(STATUS)
+    assert com3.read(5) == bytes.fromhex("02 00 02 02 02")
+
+    print("speed: the checked button sets its speed again; 9600", flush=True)
+    attrs = termios.tcgetattr(com3.slave)
+    attrs[4] = attrs[5] = termios.B9600
+    termios.tcsetattr(com3.slave, termios.TCSANOW, attrs)
+    driver.click_speed(38400)
+    wait_for("COM3 back at 38400", lambda: com3.speed() == termios.B38400)
+    driver.click_speed(9600)
+    wait_for("COM3 at 9600", lambda: com3.speed() == termios.B9600)
+
+    print("Enter does nothing; one Esc ends the program with 0 within a second", flush=True)
+    driver.key("Return")
+    com3.write(STATUS)
+    assert com3.read(5) == bytes.fromhex("02 00 02 02 02")
+    start = time.monotonic()
+    driver.key("Escape")
+    assert driver.program.wait(timeout=5) == 0
+    assert time.monotonic() - start < 1.0, "ended after %.2f s" % (time.monotonic() - start)
