@@ -31,7 +31,10 @@ void NetCloseSocket(NetSocket s);
 // stop signal is raised. Returns 1 when connected, 0 on failure or stop.
 int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t address[4]);
 
-// One send of `count` bytes (count >= 0) with no flags. Returns the number accepted, or -1.
+// Sends `count` bytes (count >= 0) with no flags, waiting for room in the send buffer as often as
+// needed, until every byte is taken, the socket fails or the stop signal is raised. Returns the
+// number of bytes taken: `count` when all went, fewer when the socket failed or the stop signal
+// came after some went, -1 when it failed before any went.
 int NetSend(NetSocket s, const uint8_t* data, int count);
 
 // Waits up to `timeout_ms` for `s` to become readable. Returns 1 readable, 0 when the time ran out,

@@ -53,8 +53,10 @@ int CloseSocketSlot(int8_t slot);
 // a failed connect leaves the socket in its slot.
 int ConnectSocketSlot(int8_t slot, const uint8_t address[16]);
 
-// One send of `count` bytes of `data`, not retried when short. Returns the number of bytes accepted
-// or -1 on failure; a free slot and a negative count fail without sending anything.
+// Sends the `count` bytes of `data`, waiting for room until every byte is taken (NetSend). Returns
+// the number of bytes taken (fewer than `count` only when the socket failed or the reader was
+// stopped part way), or -1 when none was; a free slot and a negative count fail without sending
+// anything.
 int SendOnSlot(int8_t slot, const uint8_t* data, int8_t count);
 
 // Receives up to `count` bytes into `buffer`, each fetched by its own readiness wait of at most
