@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
@@ -220,6 +221,12 @@ int OpenPortDevice(const char* path) {
     struct termios t;
     if (tcgetattr(fd, &t) != 0) {
         close(fd);  // not a terminal
+        return 0;
+    }
+    // A program that has the port open already and holds its lock keeps it: TIOCEXCL below only
+    // refuses later opens, and never root's. The lock goes with the close.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
         return 0;
     }
     ioctl(fd, TIOCEXCL);  // no one else may open it while we hold it
