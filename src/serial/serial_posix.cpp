@@ -234,6 +234,9 @@ int OpenPortDevice(const char* path) {
 
     g_serial.port = fd;
     g_serial.failed.store(0);
+    // Bytes of a frame that the previous port left half received are dropped: a frame built from
+    // two devices' bytes is meaningless.
+    ResetReceiveBuffer();
     ClearReaderStop();
     SetBaudRate(g_serial.speed);
 

@@ -149,6 +149,9 @@ int OpenPort(int number) {
     timeouts.WriteTotalTimeoutConstant = 1000;
     SetCommTimeouts(port, &timeouts);
     SetBaudRate(g_serial.speed);
+    // Bytes of a frame that the previous port left half received are dropped: a frame built from
+    // two devices' bytes is meaningless.
+    ResetReceiveBuffer();
     ClearReaderStop();
     g_serial.reader = CreateThread(NULL, 0, ReaderThread, NULL, 0, NULL);
     return 1;
