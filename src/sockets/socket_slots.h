@@ -50,7 +50,8 @@ int CloseSocketSlot(int8_t slot);
 // Connects the socket of `slot` to the 16-byte socket address block `address` (family most
 // significant byte first, port least significant byte first, IPv4 address in network order).
 // Blocks until the stack answers or the reader is stopped. Returns 1 when connected, 0 on failure;
-// a failed connect leaves the socket in its slot.
+// the address 0.0.0.0 fails at once, without a connect. A failed connect leaves the socket in its
+// slot.
 int ConnectSocketSlot(int8_t slot, const uint8_t address[16]);
 
 // Sends the `count` bytes of `data`, waiting for room until every byte is taken (NetSend). Returns
