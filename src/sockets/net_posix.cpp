@@ -299,6 +299,16 @@ int NetResolveIPv4(const char* name, uint8_t address[4]) {
         return 0;
     }
 #endif
+    // An empty name stands for this PC, as WinSock's lookup takes it: getaddrinfo refuses "", so
+    // the PC's own host name is looked up instead.
+    char ownName[256];
+    if (name[0] == '\0') {
+        if (gethostname(ownName, sizeof ownName) != 0) {
+            return 0;
+        }
+        ownName[sizeof ownName - 1] = '\0';
+        name = ownName;
+    }
     LookupRecord* record = new (std::nothrow) LookupRecord;
     if (record == nullptr) {
         return 0;

@@ -45,7 +45,8 @@ int NetWaitReadable(NetSocket s, unsigned timeout_ms);
 // Reads one byte. Returns 1 when a byte was stored, 0 when the peer has closed, -1 on failure.
 int NetReadByte(NetSocket s, uint8_t* byte);
 
-// Looks up `name` with the platform resolver and stores the first IPv4 address of its answer.
+// Looks up `name` with the platform resolver and stores the first IPv4 address of its answer. An
+// empty name looks up this PC's own name, so the answer is the PC's own address.
 // Returns 1 when found, 0 when there is none or the stop signal was raised (the lookup, which the
 // platform cannot interrupt, is then abandoned where it runs).
 int NetResolveIPv4(const char* name, uint8_t address[4]);
