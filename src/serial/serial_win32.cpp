@@ -89,8 +89,9 @@ long WaitPortEvent() {
     return events;
 }
 
+// The body of the reader thread. It purges nothing: the port was purged once at open, and what the
+// device sent since then is its first request.
 DWORD WINAPI ReaderThread(LPVOID) {
-    PurgeComm(g_serial.port, kPurgeAll);
     while (!ReaderStopRaised()) {
         SetCommMask(g_serial.port, kPortEvents);
         long events = WaitPortEvent();
