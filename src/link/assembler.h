@@ -33,5 +33,6 @@ void ShowStatus(const char* label);
 // modal error box naming its class and command bytes. Sends no reply; returns when the box is gone.
 void ReportUnknownCommand();
 
-// Empties the receive buffer. For the start of a run and for tests.
+// Empties the receive buffer. Called when a port is opened, before its reader thread starts, and by
+// tests; never while a reader thread runs.
 void ResetReceiveBuffer();

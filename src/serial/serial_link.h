@@ -5,9 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// Opens port `number` (1 to 4 are COM1: to COM4:) at the speed last chosen and starts its reader
-// thread. Returns 1 when the port is open, 0 when it could not be opened (silently: no port is then
-// open, and writes and reads do nothing). Never called while a port is open.
+// Opens port `number` (1 to 4 are COM1: to COM4:) at the speed last chosen, empties the receive
+// buffer and starts its reader thread. Returns 1 when the port is open, 0 when it could not be
+// opened (silently: no port is then open, and writes and reads do nothing). Never called while a
+// port is open.
 int OpenPort(int number);
 
 // Stops the reader thread wherever it is (its interrupted command sends no reply), discards pending

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
@@ -222,11 +223,20 @@ int OpenPortDevice(const char* path) {
         close(fd);  // not a terminal
         return 0;
     }
+    // A program that has the port open already and holds its lock keeps it: TIOCEXCL below only
+    // refuses later opens, and never root's. The lock goes with the close.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        return 0;
+    }
     ioctl(fd, TIOCEXCL);  // no one else may open it while we hold it
     tcflush(fd, TCIOFLUSH);
 
     g_serial.port = fd;
     g_serial.failed.store(0);
+    // Bytes of a frame that the previous port left half received are dropped: a frame built from
+    // two devices' bytes is meaningless.
+    ResetReceiveBuffer();
     ClearReaderStop();
     SetBaudRate(g_serial.speed);
 

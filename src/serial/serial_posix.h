@@ -30,8 +30,9 @@ const char* SerialPortPath(int number);
 // --- Opening by path -------------------------------------------------------------------------
 
 // Opens the terminal device at `path` as the port, exactly as OpenPort does after looking up the
-// number: exclusive, raw 8N1 at the speed last chosen, reader thread started. Returns 1 when open,
-// 0 when the device could not be opened or is not a terminal (silently; no port is then open).
+// number: exclusive (its flock taken, TIOCEXCL set), raw 8N1 at the speed last chosen, receive
+// buffer emptied, reader thread started. Returns 1 when open, 0 when the device could not be
+// opened, is not a terminal or another holds its flock (silently; no port is then open).
 int OpenPortDevice(const char* path);
 
 // --- Reader thread ---------------------------------------------------------------------------

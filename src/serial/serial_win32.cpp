@@ -89,8 +89,9 @@ long WaitPortEvent() {
     return events;
 }
 
+// The body of the reader thread. It purges nothing: the port was purged once at open, and what the
+// device sent since then is its first request.
 DWORD WINAPI ReaderThread(LPVOID) {
-    PurgeComm(g_serial.port, kPurgeAll);
     while (!ReaderStopRaised()) {
         SetCommMask(g_serial.port, kPortEvents);
         long events = WaitPortEvent();
@@ -149,6 +150,9 @@ int OpenPort(int number) {
     timeouts.WriteTotalTimeoutConstant = 1000;
     SetCommTimeouts(port, &timeouts);
     SetBaudRate(g_serial.speed);
+    // Bytes of a frame that the previous port left half received are dropped: a frame built from
+    // two devices' bytes is meaningless.
+    ResetReceiveBuffer();
     ClearReaderStop();
     g_serial.reader = CreateThread(NULL, 0, ReaderThread, NULL, 0, NULL);
     return 1;

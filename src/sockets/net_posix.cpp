@@ -183,18 +183,27 @@ int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t addres
 
 int NetSend(NetSocket s, const uint8_t* data, int count) {
     int fd = static_cast<int>(s);
-    // A blocking send that the stop signal can end: wait for room, then send what fits. A peer
-    // that has gone away is a failed send, not a SIGPIPE.
+    if (count < 0) {
+        return -1;
+    }
+    // A blocking send that the stop signal can end: send what fits, wait for room, and go on until
+    // every byte is taken. A peer that has gone away is a failed send, not a SIGPIPE.
+    int done = 0;
     for (;;) {
-        ssize_t sent = send(fd, data, static_cast<size_t>(count), MSG_NOSIGNAL | MSG_DONTWAIT);
+        ssize_t sent =
+            send(fd, data + done, static_cast<size_t>(count - done), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent >= 0) {
-            return static_cast<int>(sent);
+            done += static_cast<int>(sent);
+            if (done >= count || sent == 0) {
+                return done;
+            }
+            continue;
         }
         if (errno == EINTR) {
             continue;
         }
         if ((errno != EAGAIN && errno != EWOULDBLOCK) || WaitOn(fd, POLLOUT, -1) != 1) {
-            return -1;
+            return done > 0 ? done : -1;  // the bytes already taken still go to the peer
         }
     }
 }
@@ -290,6 +299,16 @@ int NetResolveIPv4(const char* name, uint8_t address[4]) {
         return 0;
     }
 #endif
+    // An empty name stands for this PC, as WinSock's lookup takes it: getaddrinfo refuses "", so
+    // the PC's own host name is looked up instead.
+    char ownName[256];
+    if (name[0] == '\0') {
+        if (gethostname(ownName, sizeof ownName) != 0) {
+            return 0;
+        }
+        ownName[sizeof ownName - 1] = '\0';
+        name = ownName;
+    }
     LookupRecord* record = new (std::nothrow) LookupRecord;
     if (record == nullptr) {
         return 0;

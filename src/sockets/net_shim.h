@@ -31,7 +31,10 @@ void NetCloseSocket(NetSocket s);
 // stop signal is raised. Returns 1 when connected, 0 on failure or stop.
 int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t address[4]);
 
-// One send of `count` bytes (count >= 0) with no flags. Returns the number accepted, or -1.
+// Sends `count` bytes (count >= 0) with no flags, waiting for room in the send buffer as often as
+// needed, until every byte is taken, the socket fails or the stop signal is raised. Returns the
+// number of bytes taken: `count` when all went, fewer when the socket failed or the stop signal
+// came after some went, -1 when it failed before any went.
 int NetSend(NetSocket s, const uint8_t* data, int count);
 
 // Waits up to `timeout_ms` for `s` to become readable. Returns 1 readable, 0 when the time ran out,
@@ -42,7 +45,8 @@ int NetWaitReadable(NetSocket s, unsigned timeout_ms);
 // Reads one byte. Returns 1 when a byte was stored, 0 when the peer has closed, -1 on failure.
 int NetReadByte(NetSocket s, uint8_t* byte);
 
-// Looks up `name` with the platform resolver and stores the first IPv4 address of its answer.
+// Looks up `name` with the platform resolver and stores the first IPv4 address of its answer. An
+// empty name looks up this PC's own name, so the answer is the PC's own address.
 // Returns 1 when found, 0 when there is none or the stop signal was raised (the lookup, which the
 // platform cannot interrupt, is then abandoned where it runs).
 int NetResolveIPv4(const char* name, uint8_t address[4]);

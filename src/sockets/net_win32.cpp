@@ -173,20 +173,23 @@ int NetSend(NetSocket s, const uint8_t* data, int count) {
     if (count < 0) {
         return -1;
     }
+    // Send what fits; while the send buffer is full, wait for room as a blocking send would, and go
+    // on until every byte is taken.
     const char* bytes = reinterpret_cast<const char*>(data);
-    int sent = send(static_cast<SOCKET>(s), bytes, count, 0);
-    if (sent != SOCKET_ERROR) {
-        return sent;
+    int done = 0;
+    for (;;) {
+        int sent = send(static_cast<SOCKET>(s), bytes + done, count - done, 0);
+        if (sent != SOCKET_ERROR) {
+            done += sent;
+            if (done >= count || sent == 0) {
+                return done;
+            }
+            continue;
+        }
+        if (WSAGetLastError() != WSAEWOULDBLOCK || WaitSocket(s, true, INFINITE) != 1) {
+            return done > 0 ? done : -1;  // the bytes already taken still go to the peer
+        }
     }
-    if (WSAGetLastError() != WSAEWOULDBLOCK) {
-        return -1;
-    }
-    // The send buffer is full: wait for room as a blocking send would, then send once.
-    if (WaitSocket(s, true, INFINITE) != 1) {
-        return -1;
-    }
-    sent = send(static_cast<SOCKET>(s), bytes, count, 0);
-    return sent == SOCKET_ERROR ? -1 : sent;
 }
 
 int NetWaitReadable(NetSocket s, unsigned timeout_ms) {

@@ -52,6 +52,11 @@ int ConnectSocketSlot(int8_t slot, const uint8_t address[16]) {
     if (s == kNoSocket) {
         return 0;
     }
+    if ((address[4] | address[5] | address[6] | address[7]) == 0) {
+        // 0.0.0.0 names no host: Linux would connect it to this PC itself, Windows refuses it.
+        // Refused here on both, without asking the stack.
+        return 0;
+    }
     uint16_t family = static_cast<uint16_t>(address[0] << 8 | address[1]);
     uint16_t port = static_cast<uint16_t>(address[2] | address[3] << 8);
     return NetConnect(s, family, port, address + 4);

@@ -50,11 +50,14 @@ int CloseSocketSlot(int8_t slot);
 // Connects the socket of `slot` to the 16-byte socket address block `address` (family most
 // significant byte first, port least significant byte first, IPv4 address in network order).
 // Blocks until the stack answers or the reader is stopped. Returns 1 when connected, 0 on failure;
-// a failed connect leaves the socket in its slot.
+// the address 0.0.0.0 fails at once, without a connect. A failed connect leaves the socket in its
+// slot.
 int ConnectSocketSlot(int8_t slot, const uint8_t address[16]);
 
-// One send of `count` bytes of `data`, not retried when short. Returns the number of bytes accepted
-// or -1 on failure; a free slot and a negative count fail without sending anything.
+// Sends the `count` bytes of `data`, waiting for room until every byte is taken (NetSend). Returns
+// the number of bytes taken (fewer than `count` only when the socket failed or the reader was
+// stopped part way), or -1 when none was; a free slot and a negative count fail without sending
+// anything.
 int SendOnSlot(int8_t slot, const uint8_t* data, int8_t count);
 
 // Receives up to `count` bytes into `buffer`, each fetched by its own readiness wait of at most

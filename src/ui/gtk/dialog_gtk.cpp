@@ -67,12 +67,21 @@ gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer) {
     return TRUE;
 }
 
+// Keys pressed anywhere in the dialog: Esc ends it; Enter does nothing, wherever the focus is (the
+// port list, which has it at start, would otherwise open on it), as in the Windows dialog. Every
+// other key goes to the focused control: Space and Alt+Down still open the port list.
 gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer) {
-    if (event->keyval == GDK_KEY_Escape) {
-        EndDialog();
-        return TRUE;
+    switch (event->keyval) {
+        case GDK_KEY_Escape:
+            EndDialog();
+            return TRUE;
+        case GDK_KEY_Return:
+        case GDK_KEY_KP_Enter:
+        case GDK_KEY_ISO_Enter:
+            return TRUE;
+        default:
+            return FALSE;
     }
-    return FALSE;  // Enter and every other key go to the focused control; nothing closes
 }
 
 // A click on a speed button, including one on the button already checked, sets that speed. The
