@@ -145,6 +145,7 @@ def main(program, artefacts):
     root = tempfile.mkdtemp(prefix="zundrel-e2e-")
     ptys = [Pty(name) for name in PORTS]
     drivers = []
+    open(os.path.join(artefacts, "zundrel-stderr.txt"), "w").close()
     try:
         private_dev(root, ptys)
         os.environ.update(HOME=root, XDG_RUNTIME_DIR=root, GDK_BACKEND="x11", LANG="C.UTF-8")
