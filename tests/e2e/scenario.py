@@ -46,7 +46,7 @@ class ProgramTarget:
         assert self.pty.read(6, timeout=10) == POWER_OFF + b"\x00", "power OFF"
 
 
-def run(driver, ptys, tmp, every_label=True):
+def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
     com1, com3 = ptys[0], ptys[2]
     wait_for("COM1 opened at 9600 bit/s", lambda: com1.speed() == termios.B9600, timeout=30)
     assert driver.status() == "", "the status field is empty at start"
@@ -86,11 +86,11 @@ def run(driver, ptys, tmp, every_label=True):
     driver.click_speed(9600)
     wait_for("COM3 at 9600", lambda: com3.speed() == termios.B9600)
 
-    print("Enter does nothing; one Esc ends the program with 0 within a second", flush=True)
+    print("Enter does nothing; one Esc ends the program with 0", flush=True)
     driver.key("Return")
     com3.write(STATUS)
     assert com3.read(5) == bytes.fromhex("02 00 02 02 02")
     start = time.monotonic()
     driver.key("Escape")
-    assert driver.program.wait(timeout=5) == 0
-    assert time.monotonic() - start < 1.0, "ended after %.2f s" % (time.monotonic() - start)
+    assert driver.program.wait(timeout=30) == 0
+    assert time.monotonic() - start < exit_limit, "ended after %.2f s" % (time.monotonic() - start)
