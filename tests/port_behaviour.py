@@ -117,6 +117,49 @@ def hang_up_and_return(row):
     row.talk("peer send 'x'", '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"')
 
 
+def fused_across_ports(row):
+    """Half a frame from one device never joins the next device's bytes."""
+    row.talk(POWER_ON)
+    row.write("11 00 05 0E")
+    wait_for("the half frame taken in", row.target.pty.taken)
+    row.close_promptly()
+    row.reopen()
+
+
+def second_holder(row):
+    """A program that holds the port (with its lock) keeps it; it opens once that one lets go."""
+    row.close_promptly()
+    holder = os.open(row.target.pty.path, os.O_RDWR | os.O_NOCTTY)
+    fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+    assert row.command("open " + row.target.pty.path) == ["0"]
+    os.close(holder)
+    assert row.command("open " + row.target.pty.path) == ["1"]
+    row.talk(POWER_ON)
+
+
+def short_send(row):
+    """A send that does not fit the socket's buffers waits for room: the reply counts every byte
+    and the peer gets them all, in order."""
+    row.peer.server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+    row.talk(POWER_ON, OPEN, CONNECT, "peer expect ''")
+    row.command("quiet 1")  # thousands of labels would fill the harness's output
+    data, sends, pty = bytes(range(127)), 0, row.target.pty
+    while True:  # at most the 4 MiB a socket's send buffer grows to
+        assert sends < 40000, "the sends never had to wait"
+        pty.write(bytes.fromhex("11 00 81 0E 00") + data)
+        sends += 1
+        reply = pty.read(6, timeout=0.3)
+        if not reply:
+            break  # the buffers are full: this send waits for the peer
+        assert reply == bytes.fromhex("11 00 03 0E 00 7F"), reply.hex()
+    received = b""
+    while len(received) < sends * len(data):
+        received += row.peer.conn.recv(65536)
+    assert received == data * sends, "the peer got %d bytes" % len(received)
+    last = pty.read(6)
+    assert last == bytes.fromhex("11 00 03 0E 00 7F"), last.hex()
+
+
 def unwritable_logs(row):
     """A log path that cannot be written skips the lines; every request is still answered."""
     row.talk(POWER_ON)
@@ -212,6 +255,9 @@ def long_run(row):
 ROWS = [("closed during " + name, lambda row, r=r: closed_while_blocked(row, *r))
         for name, *r in BLOCKED] + [
     ("hang-up and return", hang_up_and_return),
+    ("half a frame and a port switch", fused_across_ports),
+    ("second holder of the port", second_holder),
+    ("send larger than the socket's buffers", short_send),
     ("unwritable logs", unwritable_logs),
     ("line settings", line_settings),
     ("ports that do not open", ports_that_do_not_open),

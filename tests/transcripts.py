@@ -114,7 +114,7 @@ class Peer:
     """The TCP host the device talks to, on 127.0.0.1. Accepts the device's connection when it
     first acts on it."""
 
-    NO_ENV = {"port": b"\0\0", "closed": b"\0\0"}
+    NO_ENV = {"port": b"\0\0", "closed": b"\0\0", "self": b"\0\0\0\0"}
 
     def __init__(self):
         self.server = socket.create_server(("127.0.0.1", 0))
@@ -123,7 +123,8 @@ class Peer:
         with socket.create_server(("127.0.0.1", 0)) as unused:
             closed = unused.getsockname()[1]
         self.env = {"port": struct.pack("<H", self.server.getsockname()[1]),
-                    "closed": struct.pack("<H", closed)}
+                    "closed": struct.pack("<H", closed),
+                    "self": socket.inet_aton(socket.gethostbyname(socket.gethostname()))}
 
     def act(self, action, data):
         if self.conn is None:

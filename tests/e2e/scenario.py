@@ -52,7 +52,7 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
     assert driver.status() == "", "the status field is empty at start"
 
     for name in sorted(os.listdir(TRANSCRIPTS)):
-        if "levels core" not in open(os.path.join(TRANSCRIPTS, name)).read():
+        if "\nlevels " not in "\n" + open(os.path.join(TRANSCRIPTS, name)).read():
             print("transcript " + name, flush=True)
             play(os.path.join(TRANSCRIPTS, name), ProgramTarget(driver, com1, every_label),
                  os.path.join(tmp, name + ".log"))
