@@ -1,8 +1,7 @@
-"""What the real serial port and reader thread do beyond a conversation, one row per case, through
-harness_serial on pseudo-terminals and a TCP peer on 127.0.0.1.
-
-Usage: port_behaviour.py HARNESS
-"""
+# What the real serial port and reader thread do beyond a conversation, one row per case, through
+# harness_serial on pseudo-terminals and a TCP peer on 127.0.0.1.
+#
+# Usage: port_behaviour.py HARNESS
 
 import fcntl
 import os
@@ -21,35 +20,27 @@ OPEN = '11 00 01 01 -> 11 00 02 01 00 "open socket"'
 CONNECT_SLOT = "11 00 12 03 %s 00 02 {port} 7F 00 00 01 00*8 -> 11 00 03 03 %s 01"
 CONNECT = CONNECT_SLOT % ("00", "00") + ' "connect socket"'
 TIOCGEXCL = 0x80045440
-IDLE_LIMIT_NS = 20_000_000  # a reader that waits as it should uses next to nothing in 300 ms
 
 
 class Row:
-    """One case: a harness with its port on a pty, a TCP peer, and a listener that never
-    answers a connect (its backlog is full). Everything is ended with the row."""
-
+    # One case: a harness with its port on a pty, a TCP peer, and a listener whose full backlog
+    # never answers a connect ({stalled}). Everything is ended with the row.
     def __init__(self, harness):
-        self.program, self.ptys = harness, []
-        self.peer = Peer()
+        self.ptys, self.peer = [Pty()], Peer()
         self.stalled = socket.create_server(("127.0.0.1", 0), backlog=0)
         self.fillers = [socket.socket() for _ in range(3)]
         for filler in self.fillers:
             filler.setblocking(False)
             filler.connect_ex(self.stalled.getsockname())
         self.peer.env["stalled"] = struct.pack("<H", self.stalled.getsockname()[1])
-        self.target = SerialTarget(harness, self.pty())
-
-    def pty(self):
-        self.ptys.append(Pty())
-        return self.ptys[-1]
+        self.target = SerialTarget(harness, self.ptys[0])
 
     def talk(self, *lines):
-        converse(self.target, self.peer, parse("row", self.peer.env, list(lines)))
+        converse(self.target, self.peer, parse("row", self.peer.env, list(lines))[1])
 
-    def write(self, line):
-        """Writes the device bytes of `line` (transcript notation) without waiting for a reply."""
-        self.target.pty.write(b"".join(parse("row", self.peer.env, [line + " -> -"])[0][1]
-                                       .written()))
+    def write(self, line):  # the device bytes of `line`, without waiting for a reply
+        exchange = parse("row", self.peer.env, [line + " -> -"])[1][0][1]
+        self.target.pty.write(b"".join(exchange.written()))
 
     def command(self, text):
         return self.target.harness.command(text).split(" ")[1:]
@@ -58,33 +49,31 @@ class Row:
         ms = int(self.command("close")[0])
         assert ms < 200, "closing the port took %d ms" % ms
 
-    def reader_asleep(self):
+    def reader_asleep(self):  # a reader that waits as it should uses next to nothing in 300 ms
         used = int(self.command("idle 300")[0])
-        assert 0 <= used < IDLE_LIMIT_NS, "the reader used %d ns in 300 ms" % used
+        assert 0 <= used < 20_000_000, "the reader used %d ns in 300 ms" % used
 
-    def reopen(self, status='02 00 01 01 -> 02 00 02 02 02 "check Status"'):
-        """Opens the port on a new device, which is answered with the adapter still on."""
-        self.target.pty = self.pty()
+    def reopen(self):  # the next device is answered with the adapter still on
+        self.ptys.append(Pty())
+        self.target.pty = self.ptys[-1]
         assert self.command("open " + self.target.pty.path) == ["1"]
-        self.talk(status)
+        self.talk(STATUS)
         self.reader_asleep()
 
     def end(self):
         self.peer.close()
-        self.stalled.close()
-        for s in self.fillers:
+        for s in [self.stalled] + self.fillers:
             s.close()
         Harness.end_all()
-        for pty in self.ptys:
-            for fd in (pty.master, pty.slave):
-                try:
-                    os.close(fd)
-                except OSError:
-                    pass
+        for fd in [fd for pty in self.ptys for fd in (pty.master, pty.slave)]:
+            try:
+                os.close(fd)
+            except OSError:
+                pass
 
 
-# --- The port is closed while a command blocks: it closes within 200 ms, the command sends no
-# reply, its frame is finished, and the next port is answered with the adapter still on.
+# The port is closed while a command blocks: it closes within 200 ms, the command sends no reply,
+# its frame is finished, and the next port is answered with the adapter still on.
 BLOCKED = [
     ("dial-up pause", [], "01 00 01 08", "dialup"),
     ("silent receive", [OPEN, CONNECT], "11 00 03 0F 00 04", "recv a buffer"),
@@ -104,10 +93,9 @@ def closed_while_blocked(row, before, request, label):
     row.reopen()
 
 
-# --- Faults and limits of the port.
 def hang_up_and_return(row):
-    """The device end goes away mid-conversation: the reader stops without spinning; the device
-    back on a new port finds its adapter and its open connection as they were."""
+    # The device end goes away mid-conversation: the reader stops without spinning; the device
+    # back on a new port finds its adapter and its open connection as they were.
     row.talk(POWER_ON, OPEN, CONNECT)
     os.close(row.target.pty.master)
     wait_for("the port to fail", lambda: row.command("state")[3] == "1")
@@ -117,8 +105,7 @@ def hang_up_and_return(row):
     row.talk("peer send 'x'", '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"')
 
 
-def fused_across_ports(row):
-    """Half a frame from one device never joins the next device's bytes."""
+def fused_across_ports(row):  # half a frame from one device never joins the next device's bytes
     row.talk(POWER_ON)
     row.write("11 00 05 0E")
     wait_for("the half frame taken in", row.target.pty.taken)
@@ -126,8 +113,7 @@ def fused_across_ports(row):
     row.reopen()
 
 
-def second_holder(row):
-    """A program that holds the port (with its lock) keeps it; it opens once that one lets go."""
+def second_holder(row):  # a program holding the port's lock keeps it; it opens once that lets go
     row.close_promptly()
     holder = os.open(row.target.pty.path, os.O_RDWR | os.O_NOCTTY)
     fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -138,8 +124,8 @@ def second_holder(row):
 
 
 def short_send(row):
-    """A send that does not fit the socket's buffers waits for room: the reply counts every byte
-    and the peer gets them all, in order."""
+    # A send that does not fit the socket's buffers waits for room: the reply counts every byte
+    # and the peer gets them all, in order.
     row.peer.server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     row.talk(POWER_ON, OPEN, CONNECT, "peer expect ''")
     row.command("quiet 1")  # thousands of labels would fill the harness's output
@@ -156,12 +142,10 @@ def short_send(row):
     while len(received) < sends * len(data):
         received += row.peer.conn.recv(65536)
     assert received == data * sends, "the peer got %d bytes" % len(received)
-    last = pty.read(6)
-    assert last == bytes.fromhex("11 00 03 0E 00 7F"), last.hex()
+    assert pty.read(6) == bytes.fromhex("11 00 03 0E 00 7F"), "the waiting send's reply"
 
 
-def unwritable_logs(row):
-    """A log path that cannot be written skips the lines; every request is still answered."""
+def unwritable_logs(row):  # a log that cannot be written skips its lines; all is still answered
     row.talk(POWER_ON)
     with tempfile.TemporaryDirectory() as folder:
         open(os.path.join(folder, "file"), "w").close()
@@ -170,20 +154,19 @@ def unwritable_logs(row):
             row.talk(STATUS)
 
 
-def line_settings(row):
-    """Raw 8N1, exclusive, at the speed chosen, also when it was chosen while no port was open."""
+def line_settings(row):  # raw 8N1, exclusive, at the speed chosen, also while no port was open
     row.close_promptly()
     row.command("speed 38400")
     pty = row.target.pty
     assert row.command("open " + pty.path) == ["1"]
     iflag, oflag, cflag, lflag, _, speed, cc = termios.tcgetattr(pty.slave)
-    assert speed == termios.B38400
+    assert speed == termios.B38400 and cc[termios.VMIN] == 1 and cc[termios.VTIME] == 0
     assert cflag & (termios.CSIZE | termios.PARENB | termios.CSTOPB | termios.CRTSCTS |
                     termios.CREAD | termios.CLOCAL) == termios.CS8 | termios.CREAD | termios.CLOCAL
     assert not iflag & (termios.IXON | termios.IXOFF | termios.ICRNL | termios.INLCR |
                         termios.IGNCR | termios.ISTRIP | termios.INPCK)
     assert not lflag & (termios.ICANON | termios.ECHO | termios.ISIG | termios.IEXTEN)
-    assert not oflag & termios.OPOST and cc[termios.VMIN] == 1 and cc[termios.VTIME] == 0
+    assert not oflag & termios.OPOST
     exclusive = lambda: struct.unpack("i", fcntl.ioctl(pty.slave, TIOCGEXCL, b"\0" * 4))[0]  # noqa
     assert exclusive() == 1
     row.command("speed 9600")
@@ -201,27 +184,24 @@ def ports_that_do_not_open(row):
     assert row.command("write 3") == ["0"], "a write with no port open"
 
 
-def write_gives_up(row):
-    """A reply the device never reads is given up after one second."""
+def write_gives_up(row):  # a reply the device never reads is given up after one second
     ms = int(row.command("write 1048576")[0])
     assert 950 <= ms < 1500, "the write took %d ms" % ms
 
 
-def piled_up_requests(row):
-    """Requests that arrive during the dial-up pause wait in the port, 256 bytes a read."""
+def piled_up_requests(row):  # requests sent during the dial-up pause wait, 256 bytes a read
     row.talk(POWER_ON)
     row.write("01 00 01 08")
     row.target.harness.wait("status")
     row.write("01 00 FD 10 A5*252 02 00 01 01")
     row.talk("-> 01 00 15 0B 00 08 48 01 C0 A8 00 01 C0 A8 00 02 C0 A8 00 03 C0 A8 00 04",
              '-> 01 00 02 10 01 "set PPP"', '-> 02 00 02 02 03 "check Status"')
-    row.target.harness.take_events()
 
 
 def long_run(row):
-    """Thousands of frames and hundreds of socket cycles leave descriptors, memory and the
-    reader's idle cost where they were."""
-    pty = row.target.pty
+    # Thousands of frames and hundreds of socket cycles leave descriptors, memory and the
+    # reader's idle cost where they were.
+    pty, done = row.target.pty, []
     row.talk(POWER_ON)
     row.command("quiet 1")
 
@@ -229,8 +209,6 @@ def long_run(row):
         for _ in range(n):
             pty.write(b"\x02\x00\x01\x01")
             assert pty.read(5) == b"\x02\x00\x02\x02\x02"
-
-    done = []
 
     def cycles(n):
         for _ in range(n):
@@ -268,21 +246,20 @@ ROWS = [("closed during " + name, lambda row, r=r: closed_while_blocked(row, *r)
 
 
 def main(harness):
-    passed, failed = 0, 0
+    failed = 0
     for name, case in ROWS:
         row = None
         try:
             row = Row(harness)
             case(row)
-            passed += 1
             print("ok     " + name, flush=True)
-        except Exception:  # noqa: BLE001 (every failure of a row is reported, the rest go on)
+        except Exception:  # noqa: BLE001 (a failed row is reported and the others go on)
             failed += 1
             print("FAILED " + name + "\n" + traceback.format_exc(), flush=True)
         finally:
             if row is not None:
                 row.end()
-    print("%d passed, %d failed" % (passed, failed))
+    print("%d passed, %d failed" % (len(ROWS) - failed, failed))
     return 1 if failed else 0
 
 
