@@ -68,39 +68,33 @@ std::string Hex(const uint8_t* bytes, size_t n) {
 long long ReaderCpuNanos() {
     clockid_t clock;
     struct timespec t;
-    if (!ReaderCpuClock(&clock) || clock_gettime(clock, &t) != 0) {
-        return -1;
-    }
-    return t.tv_sec * 1000000000LL + t.tv_nsec;
+    bool ok = ReaderCpuClock(&clock) && clock_gettime(clock, &t) == 0;
+    return ok ? t.tv_sec * 1000000000LL + t.tv_nsec : -1;
 }
 
-int OpenDescriptors() {
-    int n = 0;
+// Open descriptors and resident kilobytes of this process, as "FDS KB".
+std::string Usage() {
+    int fds = -3;  // ".", ".." and the folder's own descriptor
     if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d) != nullptr) {
-            ++n;
+        for (; readdir(d) != nullptr; ++fds) {
         }
         closedir(d);
     }
-    return n - 3;  // ".", ".." and the folder's own descriptor
-}
-
-long ResidentKb() {
     long kb = -1;
-    if (FILE* f = fopen("/proc/self/status", "r")) {
-        char line[256];
-        while (fgets(line, sizeof line, f) != nullptr) {
-            sscanf(line, "VmRSS: %ld", &kb);
-        }
+    char line[256];
+    FILE* f = fopen("/proc/self/status", "r");
+    while (f != nullptr && fgets(line, sizeof line, f) != nullptr) {
+        sscanf(line, "VmRSS: %ld", &kb);
+    }
+    if (f != nullptr) {
         fclose(f);
     }
-    return kb;
+    return std::to_string(fds) + " " + std::to_string(kb);
 }
 
 long long MillisSince(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 start)
-        .count();
+    auto spent = std::chrono::steady_clock::now() - start;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(spent).count();
 }
 #endif
 
@@ -202,8 +196,7 @@ int main() {
             long long after = ReaderCpuNanos();
             Print("idle " + std::to_string(before < 0 || after < 0 ? -1 : after - before));
         } else if (command == "usage") {
-            Print("usage " + std::to_string(OpenDescriptors()) + " " +
-                  std::to_string(ResidentKb()));
+            Print("usage " + Usage());
         } else if (command == "write") {
             std::string bytes(static_cast<size_t>(atoi(arg)), 'B');
             auto start = std::chrono::steady_clock::now();

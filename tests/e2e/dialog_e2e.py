@@ -1,9 +1,8 @@
-"""The Linux program end to end (run by run_dialog_e2e.sh inside Xvfb, a private D-Bus session and a
-private mount namespace): the shared scenario, with the dialog read and driven through AT-SPI and
-the X keyboard, and the device on pseudo-terminals bound over /dev/ttyS0 to /dev/ttyS3.
-
-Usage: dialog_e2e.py ZUNDREL ARTEFACT_DIR
-"""
+# The Linux program end to end (run by run_dialog_e2e.sh inside Xvfb, a private D-Bus session and a
+# private mount namespace): the shared scenario, with the dialog read and driven through AT-SPI and
+# the X keyboard, and the device on pseudo-terminals bound over /dev/ttyS0 to /dev/ttyS3.
+#
+# Usage: dialog_e2e.py ZUNDREL ARTEFACT_DIR
 
 import ctypes
 import os
@@ -32,23 +31,21 @@ def run(*args):
 
 
 def private_dev(root, ptys):
-    """Refuses to go on outside a mount namespace of its own; moves a /dev over the machine's in
-    which ttyS0 to ttyS3 are the test's pseudo-terminals, and checks that they are."""
+    # Refuses to go on outside a mount namespace of its own; moves a /dev over the machine's in
+    # which ttyS0 to ttyS3 are the test's pseudo-terminals, and checks that they are.
     if os.readlink("/proc/self/ns/mnt") == os.readlink("/proc/%d/ns/mnt" % os.getppid()):
         raise SystemExit("not in a private mount namespace (run run_dialog_e2e.sh): refusing")
     dev = os.path.join(root, "dev")
     os.mkdir(dev)
     run("mount", "-t", "tmpfs", "-o", "mode=755", "zundrel-e2e-dev", dev)
-    for name in ["null", "zero", "full", "random", "urandom", "tty", "ptmx"]:
+    nodes = [(n, "/dev/" + n) for n in ["null", "zero", "full", "random", "urandom", "tty", "ptmx"]]
+    for name, source in nodes + [(name, pty.path) for name, pty in zip(PORTS, ptys)]:
         open(os.path.join(dev, name), "w").close()
-        run("mount", "--bind", "/dev/" + name, os.path.join(dev, name))
+        run("mount", "--bind", source, os.path.join(dev, name))
     for name in ["pts", "shm"]:
         os.mkdir(os.path.join(dev, name))
     run("mount", "--bind", "/dev/pts", os.path.join(dev, "pts"))
     run("mount", "-t", "tmpfs", "-o", "mode=1777", "zundrel-e2e-shm", os.path.join(dev, "shm"))
-    for name, pty in zip(PORTS, ptys):
-        open(os.path.join(dev, name), "w").close()
-        run("mount", "--bind", pty.path, os.path.join(dev, name))
     run("mount", "--move", dev, "/dev")
     for name, pty in zip(PORTS, ptys):
         assert os.stat("/dev/" + name).st_rdev == os.fstat(pty.slave).st_rdev, "refusing"
@@ -73,11 +70,10 @@ class Driver:
         errors = open(os.path.join(artefacts, "zundrel-stderr.txt"), "a")
         self.program = subprocess.Popen([program], stdout=errors, stderr=errors,
                                         start_new_session=True)
-        app = wait_for("zundrel on the accessibility bus", lambda: [
+        self.app = wait_for("zundrel on the accessibility bus", lambda: [
             a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "zundrel"],
             timeout=20)[0]
-        self.app = app
-        self.window = wait_for("the dialog", lambda: find(app, pyatspi.ROLE_FRAME, "Zundrel"))[0]
+        self.window = wait_for("the dialog", lambda: find(self.app, pyatspi.ROLE_FRAME))[0]
         texts = find(self.window, pyatspi.ROLE_TEXT)
         editable = [t.getState().contains(pyatspi.STATE_EDITABLE) for t in texts]
         self.log_field, self.status_field = texts[editable.index(True)], texts[editable.index(False)]
@@ -113,8 +109,7 @@ class Driver:
     def key(self, name):
         run("xdotool", "windowfocus", "--sync", self.wid, "key", "--clearmodifiers", name)
 
-    def close(self):
-        """Sends the WM_DELETE_WINDOW message that a window manager's close button sends."""
+    def close(self):  # the WM_DELETE_WINDOW message of a window manager's close button
         x = ctypes.CDLL("libX11.so.6")
         x.XOpenDisplay.restype = ctypes.c_void_p
         x.XInternAtom.restype = ctypes.c_ulong
@@ -130,8 +125,7 @@ class Driver:
         x.XCloseDisplay(display)
 
 
-def check_texts(driver):
-    """The dialog's texts, each drawn whole inside its control."""
+def check_texts(driver):  # the dialog's texts, each drawn whole inside its control
     labels = find(driver.window, pyatspi.ROLE_LABEL)
     assert [label.name for label in labels] == TEXTS, [label.name for label in labels]
     for label in labels:

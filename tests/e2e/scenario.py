@@ -1,7 +1,7 @@
-"""The end-to-end scenario of both programs. A driver starts the program and reads and drives its
-dialog (status(), set_log(path), click_speed(bps), pick_port(index), box(), dismiss_box(),
-key(name), close()); the program's COM1 to COM4 are the pseudo-terminals `ptys`. The device's
-conversation is the transcripts, played on COM1 as at every other level."""
+# The end-to-end scenario of both programs. A driver starts the program and reads and drives its
+# dialog (status(), set_log(path), click_speed(bps), pick_port(index), box(), dismiss_box(),
+# key(name)); the program's COM1 to COM4 are the pseudo-terminals `ptys`. The device's
+# conversation is the transcripts, played on COM1 as at every other level.
 
 import os
 import sys
@@ -17,7 +17,7 @@ POWER_OFF, STATUS = bytes.fromhex("0F 00 01 FF"), bytes.fromhex("02 00 01 01")
 
 
 class ProgramTarget:
-    """A transcript target: the running program, its COM1 a pty, its dialog read by `driver`."""
+    # A transcript target: the running program, its COM1 a pty, its dialog read by `driver`.
 
     def __init__(self, driver, pty, every_label):
         self.driver, self.pty, self.every_label, self.last = driver, pty, every_label, None

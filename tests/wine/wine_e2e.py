@@ -1,9 +1,8 @@
-"""The Windows program end to end under Wine (run inside xvfb-run): the shared scenario, with the
-dialog read and driven from outside by dlgprobe.exe and xdotool, and COM1 to COM4 of a fresh Wine
-prefix mapped to the test's pseudo-terminals.
-
-Usage: wine_e2e.py EXE DLGPROBE_EXE SHIM ARTEFACT_DIR
-"""
+# The Windows program end to end under Wine (run inside xvfb-run): the shared scenario, with the
+# dialog read and driven from outside by dlgprobe.exe and xdotool, and COM1 to COM4 of a fresh Wine
+# prefix mapped to the test's pseudo-terminals.
+#
+# Usage: wine_e2e.py EXE DLGPROBE_EXE SHIM ARTEFACT_DIR
 
 import os
 import shutil
@@ -54,6 +53,9 @@ class Driver:
     def status(self):
         return self.ask("status")
 
+    def box(self):
+        return self.ask("box")
+
     def set_log(self, path):
         self.ask("setlog", "Z:" + path.replace("/", "\\") if path else "")
 
@@ -62,9 +64,6 @@ class Driver:
 
     def pick_port(self, index):
         self.ask("port", str(index))
-
-    def box(self):
-        return self.ask("box")
 
     def dismiss_box(self):
         self.key("Return", self.window("^Error$", 20))
