@@ -75,21 +75,17 @@ long long ReaderCpuNanos() {
 // Open descriptors and resident kilobytes of this process, as "FDS KB".
 std::string Usage() {
     int fds = -3;  // ".", ".." and the folder's own descriptor
-    if (DIR* d = opendir("/proc/self/fd")) {
-        for (; readdir(d) != nullptr; ++fds) {
-        }
-        closedir(d);
+    DIR* d = opendir("/proc/self/fd");
+    for (; d != nullptr && readdir(d) != nullptr; ++fds) {
     }
-    long kb = -1;
-    char line[256];
-    FILE* f = fopen("/proc/self/status", "r");
-    while (f != nullptr && fgets(line, sizeof line, f) != nullptr) {
-        sscanf(line, "VmRSS: %ld", &kb);
+    long pages = -1;
+    FILE* f = fopen("/proc/self/statm", "r");
+    if (d == nullptr || f == nullptr || fscanf(f, "%*s %ld", &pages) != 1) {
+        pages = -1;
     }
-    if (f != nullptr) {
-        fclose(f);
-    }
-    return std::to_string(fds) + " " + std::to_string(kb);
+    closedir(d);
+    fclose(f);
+    return std::to_string(fds) + " " + std::to_string(pages * (sysconf(_SC_PAGESIZE) / 1024));
 }
 
 long long MillisSince(std::chrono::steady_clock::time_point start) {

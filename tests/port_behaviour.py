@@ -10,9 +10,8 @@ import struct
 import sys
 import tempfile
 import termios
-import traceback
 
-from transcripts import Harness, Peer, Pty, SerialTarget, converse, parse, wait_for
+from transcripts import Peer, Pty, Target, converse, parse, run_cases, wait_for
 
 POWER_ON = '01 00 01 02 -> 00 55 55 55 55 55 "power ON"'
 STATUS = '02 00 01 01 -> 02 00 02 02 02 "check Status"'
@@ -33,7 +32,7 @@ class Row:
             filler.setblocking(False)
             filler.connect_ex(self.stalled.getsockname())
         self.peer.env["stalled"] = struct.pack("<H", self.stalled.getsockname()[1])
-        self.target = SerialTarget(harness, self.ptys[0])
+        self.target = Target(harness, self.ptys[0])
 
     def talk(self, *lines):
         converse(self.target, self.peer, parse("row", self.peer.env, list(lines))[1])
@@ -64,7 +63,6 @@ class Row:
         self.peer.close()
         for s in [self.stalled] + self.fillers:
             s.close()
-        Harness.end_all()
         for fd in [fd for pty in self.ptys for fd in (pty.master, pty.slave)]:
             try:
                 os.close(fd)
@@ -246,21 +244,13 @@ ROWS = [("closed during " + name, lambda row, r=r: closed_while_blocked(row, *r)
 
 
 def main(harness):
-    failed = 0
-    for name, case in ROWS:
-        row = None
+    def case(function):
+        row = Row(harness)
         try:
-            row = Row(harness)
-            case(row)
-            print("ok     " + name, flush=True)
-        except Exception:  # noqa: BLE001 (a failed row is reported and the others go on)
-            failed += 1
-            print("FAILED " + name + "\n" + traceback.format_exc(), flush=True)
+            function(row)
         finally:
-            if row is not None:
-                row.end()
-    print("%d passed, %d failed" % (len(ROWS) - failed, failed))
-    return 1 if failed else 0
+            row.end()
+    return run_cases([(name, lambda f=function: case(f)) for name, function in ROWS])
 
 
 if __name__ == "__main__":

@@ -11,7 +11,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import traceback
 
 import gi
 
@@ -20,7 +19,7 @@ from gi.repository import Atspi  # noqa: E402
 import pyatspi  # noqa: E402
 
 import scenario  # noqa: E402
-from scenario import Pty, wait_for  # noqa: E402
+from scenario import Pty, run_cases, wait_for  # noqa: E402
 
 PORTS = ["ttyS0", "ttyS1", "ttyS2", "ttyS3"]
 TEXTS = ["通信ポート(P)：", "通信速度", "ログ(L)：", "ステータス"]
@@ -66,8 +65,8 @@ def text_of(accessible):
 
 
 class Driver:
-    def __init__(self, program, artefacts):
-        errors = open(os.path.join(artefacts, "zundrel-stderr.txt"), "a")
+    def __init__(self, program, stderr):
+        errors = open(stderr, "a")
         self.program = subprocess.Popen([program], stdout=errors, stderr=errors,
                                         start_new_session=True)
         self.app = wait_for("zundrel on the accessibility bus", lambda: [
@@ -137,10 +136,11 @@ def check_texts(driver):  # the dialog's texts, each drawn whole inside its cont
 
 def main(program, artefacts):
     root = tempfile.mkdtemp(prefix="zundrel-e2e-")
-    ptys = [Pty(name) for name in PORTS]
-    drivers = []
-    open(os.path.join(artefacts, "zundrel-stderr.txt"), "w").close()
-    try:
+    ptys, drivers = [Pty(name) for name in PORTS], []
+    stderr = os.path.join(artefacts, "zundrel-stderr.txt")
+    open(stderr, "w").close()
+
+    def test():
         private_dev(root, ptys)
         os.environ.update(HOME=root, XDG_RUNTIME_DIR=root, GDK_BACKEND="x11", LANG="C.UTF-8")
         os.environ.pop("NO_AT_BRIDGE", None)
@@ -150,26 +150,21 @@ def main(program, artefacts):
             ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
              "org.a11y.Bus.GetAddress"], capture_output=True, timeout=5).returncode == 0
             and pyatspi.Registry.getDesktop(0).childCount >= 0, 15)
-        drivers.append(Driver(program, artefacts))
+        drivers.append(Driver(program, stderr))
         check_texts(drivers[0])
         run("import", "-window", drivers[0].wid, os.path.join(artefacts, "dialog.png"))
         scenario.run(drivers[0], ptys, root)
-
         print("a second run starts afresh; the window's close ends it with 0", flush=True)
-        drivers.append(Driver(program, artefacts))
+        drivers.append(Driver(program, stderr))
         wait_for("COM1 at 9600 again", lambda: ptys[0].speed() == scenario.termios.B9600)
         assert drivers[1].status() == "" and text_of(drivers[1].log_field) == ""
         drivers[1].close()
         assert drivers[1].program.wait(timeout=5) == 0
-        complaints = [line for line in open(os.path.join(artefacts, "zundrel-stderr.txt"))
-                      if "CRITICAL" in line or "WARNING" in line]
+        complaints = [line for line in open(stderr) if "CRITICAL" in line or "WARNING" in line]
         assert not complaints, "the program complained:\n" + "".join(complaints)
-        print("1 passed, 0 failed")
-        return 0
-    except BaseException:  # noqa: BLE001 (the run is reported whatever ended it)
-        traceback.print_exc()
-        print("0 passed, 1 failed")
-        return 1
+
+    try:
+        return run_cases([("the Linux program", test)])
     finally:
         for driver in drivers:
             if driver.program.poll() is None:
@@ -179,6 +174,6 @@ def main(program, artefacts):
 
 
 if __name__ == "__main__":
-    signal.signal(signal.SIGALRM, lambda *_: sys.exit("the test ran out of time"))
+    signal.signal(signal.SIGALRM, lambda *_: (_ for _ in ()).throw(TimeoutError("out of time")))
     signal.alarm(150)
     sys.exit(main(os.path.realpath(sys.argv[1]), os.path.realpath(sys.argv[2])))

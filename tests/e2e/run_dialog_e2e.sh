@@ -9,11 +9,6 @@ program=$(realpath "$1")
 artefacts=$(realpath -m "$2")
 mkdir -p "$artefacts"
 
-for tool in xvfb-run dbus-run-session unshare mount xdotool import /usr/bin/python3 \
-            /usr/libexec/at-spi-bus-launcher; do
-  command -v "$tool" >/dev/null || { echo "missing $tool: run scripts/setup.sh" >&2; exit 1; }
-done
-
 # In the sanitizer build, fontconfig's never-freed caches are not the program's leaks.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan-gtk.supp"
 

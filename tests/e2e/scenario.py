@@ -9,7 +9,7 @@ import termios
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from transcripts import Pty, play, wait_for  # noqa: E402
+from transcripts import Pty, play, run_cases, wait_for  # noqa: E402, F401
 
 TRANSCRIPTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                            "transcripts")

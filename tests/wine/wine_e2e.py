@@ -10,12 +10,11 @@ import subprocess
 import sys
 import tempfile
 import termios
-import traceback
 import tty
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
 import scenario  # noqa: E402
-from scenario import Pty, wait_for  # noqa: E402
+from scenario import Pty, run_cases, wait_for  # noqa: E402
 
 
 class Wine:
@@ -78,7 +77,8 @@ def main(exe, probe, shim, artefacts):
     os.makedirs(artefacts, exist_ok=True)
     wine = Wine(tmp, os.path.abspath(shim))
     ptys, drivers = [], []
-    try:
+
+    def test():
         subprocess.run(["wineboot", "-u"], env=wine.env, timeout=240, check=True,
                        capture_output=True)
         for n in range(1, 5):
@@ -104,17 +104,15 @@ def main(exe, probe, shim, artefacts):
         app = os.path.join(tmp, "app", "zundrel.exe")  # alone in its folder: no DLL beside it
         os.mkdir(os.path.dirname(app))
         shutil.copy(exe, app)
-        probe = shutil.copy(probe, os.path.join(tmp, "dlgprobe.exe"))
+        helper = shutil.copy(probe, os.path.join(tmp, "dlgprobe.exe"))
 
-        drivers.append(Driver(wine, app, probe))
+        drivers.append(Driver(wine, app, helper))
         subprocess.run(["import", "-window", drivers[0].wid, os.path.join(artefacts, "wine.png")],
                        timeout=60, capture_output=True)
         scenario.run(drivers[0], ptys, tmp, every_label=False, exit_limit=10.0)
 
         print("closed while the unknown-command box is up: the box goes, exit code 0", flush=True)
-        for pty in ptys:
-            tty.setraw(pty.slave)
-        drivers.append(Driver(wine, app, probe))
+        drivers.append(Driver(wine, app, helper))
         wait_for("COM1 at 9600", lambda: ptys[0].speed() == termios.B9600, 30)
         ptys[0].write(bytes.fromhex("01 00 01 02"))
         assert ptys[0].read(6) == bytes.fromhex("00 55 55 55 55 55")
@@ -122,12 +120,9 @@ def main(exe, probe, shim, artefacts):
         assert wait_for("the box", drivers[1].box, 20) == "unkown command (11:02)"
         drivers[1].ask("cancel")
         assert drivers[1].program.wait(timeout=30) == 0 and drivers[1].box() is None
-        print("1 passed, 0 failed")
-        return 0
-    except BaseException:  # noqa: BLE001 (the run is reported whatever ended it)
-        traceback.print_exc()
-        print("0 passed, 1 failed")
-        return 1
+
+    try:
+        return run_cases([("the Windows program", test)])
     finally:
         subprocess.run(["wineserver", "-k"], env=wine.env, timeout=60)
         for driver in drivers:
