@@ -6,8 +6,8 @@
 #include "adapter/adapter.h"
 #include "link/seams.h"
 #include "log/traffic_log.h"
-#include "sockets/net_shim.h"
 #include "sockets/socket_commands.h"
+#include "wait/stop_signal.h"
 
 ReceiveBuffer g_receive;
 

@@ -1,15 +1,13 @@
 // The serial link on POSIX terminals: the port as a non-blocking terminal descriptor, raw 8N1 line
-// settings, and a reader thread that sleeps in poll() on the port and the reader stop signal.
+// settings, and a reader thread that sleeps on the port and the reader stop signal.
 #include "serial/serial_posix.h"
 
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,15 +18,14 @@
 #include "link/assembler.h"
 #include "link/seams.h"
 #include "serial/serial_link.h"
-#include "sockets/net_posix.h"
-#include "sockets/net_shim.h"
+#include "wait/stop_signal.h"
 
 namespace {
 
 // Most bytes taken from the port and fed to the assembler at once.
 constexpr size_t kReadChunk = 256;
 // A write gives up when its bytes have not all been taken within this time.
-constexpr int kWriteLimitMs = 1000;
+constexpr unsigned kWriteLimitMs = 1000;
 
 // The one serial link of the run. `port`, `speed`, `reader` and `readerRunning` are changed by the
 // window's thread only, and `port` only while no reader runs.
@@ -140,21 +137,6 @@ ssize_t ReadSome(int fd, uint8_t* buffer, size_t max) {
             return 0;
         }
         return -1;  // 0 bytes (hung up: VMIN is 1) or EIO and the like
-    }
-}
-
-// Milliseconds on the monotonic clock since `start`.
-long MillisSince(const struct timespec& start) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
-
-// Waits for the reader stop signal, without a time limit.
-void WaitForStopOnly() {
-    while (!ReaderStopRaised()) {
-        struct pollfd p = {ReaderStopFd(), POLLIN, 0};
-        poll(&p, 1, -1);
     }
 }
 
@@ -311,8 +293,7 @@ void WritePort(const uint8_t* bytes, size_t n) {
     if (fd < 0) {
         return;
     }
-    struct timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const uint64_t deadline = MonotonicMillis() + kWriteLimitMs;
     size_t done = 0;
     while (done < n) {
         ssize_t w = write(fd, bytes + done, n - done);
@@ -327,16 +308,12 @@ void WritePort(const uint8_t* bytes, size_t n) {
             return;  // the port has failed; the caller does not look at the outcome
         }
         // The port's output buffer is full: wait for room, for the stop signal, or for the limit.
-        long left = kWriteLimitMs - MillisSince(start);
-        if (left <= 0) {
+        uint64_t now = MonotonicMillis();
+        if (now >= deadline) {
             return;
         }
-        struct pollfd p[2] = {{fd, POLLOUT, 0}, {ReaderStopFd(), POLLIN, 0}};
-        int r = poll(p, 2, static_cast<int>(left));
-        if (r < 0 && errno != EINTR) {
-            return;
-        }
-        if (p[1].revents != 0 || (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        int r = WaitForDescriptor(fd, POLLOUT, static_cast<unsigned>(deadline - now));
+        if (r < 0 || (r & (POLLERR | POLLHUP)) != 0) {
             return;
         }
     }
@@ -353,18 +330,14 @@ void ReaderThread() {
     const int fd = g_serial.port;
     uint8_t chunk[kReadChunk];
     for (;;) {
-        struct pollfd p[2] = {{fd, POLLIN, 0}, {ReaderStopFd(), POLLIN, 0}};
-        int r = poll(p, 2, -1);
+        int r = WaitForDescriptor(fd, POLLIN, kNoTimeLimit);
         if (ReaderStopRaised()) {
             return;
         }
         if (r < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             break;
         }
-        if ((p[0].revents & POLLIN) != 0) {
+        if ((r & POLLIN) != 0) {
             // Line errors need no clearing here: with parity checking off, a byte received with an
             // error is delivered as it came, and reception goes on.
             ssize_t n = ReadSome(fd, chunk, sizeof chunk);
@@ -377,12 +350,13 @@ void ReaderThread() {
             }
             break;
         }
-        if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        if ((r & (POLLHUP | POLLERR)) != 0) {
             break;
         }
     }
     // The port has failed for good. Stop reading, silently, and wait to be closed: the port is
     // reopened when it is picked again.
     g_serial.failed.store(1);
-    WaitForStopOnly();
+    while (!WaitForReaderStop(kNoTimeLimit)) {
+    }
 }

@@ -9,8 +9,7 @@
 #include "link/assembler.h"
 #include "link/seams.h"
 #include "serial/serial_link.h"
-#include "sockets/net_shim.h"
-#include "sockets/net_win32.h"
+#include "wait/stop_signal.h"
 
 namespace {
 
@@ -35,8 +34,7 @@ constexpr DWORD kRetryPauseMs = 10;
 // byte count in `done` when it finished, 0 when it failed or the stop signal came first (the
 // transfer is then cancelled and collected before returning, so `ov` and the buffer are free).
 int FinishTransfer(OVERLAPPED* ov, DWORD* done) {
-    HANDLE waits[2] = {ov->hEvent, ReaderStopEvent()};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+    if (WaitForHandle(ov->hEvent, kNoTimeLimit) == 1) {
         return GetOverlappedResult(g_serial.port, ov, done, FALSE) ? 1 : 0;
     }
     CancelIo(g_serial.port);
@@ -70,8 +68,7 @@ long WaitPortEvent() {
             delete wait;
             return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
         }
-        HANDLE waits[2] = {wait->ov.hEvent, ReaderStopEvent()};
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        if (WaitForHandle(wait->ov.hEvent, kNoTimeLimit) != 1) {
             // Clearing the event mask wakes the pending wait (it completes with error 995).
             SetCommMask(g_serial.port, 0);
             if (WaitForSingleObject(wait->ov.hEvent, kWakeGraceMs) == WAIT_OBJECT_0) {
@@ -114,20 +111,6 @@ DWORD WINAPI ReaderThread(LPVOID) {
     return 0;
 }
 
-// Serves messages that other threads send to this (the window's) thread while it waits for the
-// reader to end: the reader may be reading the log field or raising its message box over the
-// dialog, both of which wait for this thread.
-void AwaitReaderEnd(HANDLE reader) {
-    for (;;) {
-        DWORD r = MsgWaitForMultipleObjects(1, &reader, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (r != WAIT_OBJECT_0 + 1) {
-            return;  // ended (or the wait itself failed)
-        }
-        MSG msg;
-        PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 }  // namespace
 
 int OpenPort(int number) {
@@ -164,7 +147,9 @@ void ClosePort() {
     }
     if (g_serial.reader != NULL) {
         RaiseReaderStop();
-        AwaitReaderEnd(g_serial.reader);
+        // The reader may be reading the log field or raising its message box over the dialog,
+        // both of which wait for this thread: its sent messages are served meanwhile.
+        AwaitThreadEnd(g_serial.reader);
         CloseHandle(g_serial.reader);
         g_serial.reader = NULL;
     }

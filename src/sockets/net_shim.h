@@ -1,6 +1,5 @@
-// A thin layer over BSD sockets and WinSock, so the socket proxy builds unchanged on both, and the
-// reader's stop signal, which every blocking wait of the reader thread watches so that closing the
-// port ends any of them at once.
+// A thin layer over BSD sockets and WinSock, so the socket proxy builds unchanged on both. Its
+// waits watch the reader's stop signal (wait/stop_signal.h).
 #pragma once
 
 #include <cstddef>
@@ -50,19 +49,3 @@ int NetReadByte(NetSocket s, uint8_t* byte);
 // Returns 1 when found, 0 when there is none or the stop signal was raised (the lookup, which the
 // platform cannot interrupt, is then abandoned where it runs).
 int NetResolveIPv4(const char* name, uint8_t address[4]);
-
-// --- Reader stop signal ---------------------------------------------------------------------
-
-// Raises the stop signal: every wait of the reader thread, now or later, returns at once until the
-// signal is cleared. Called by the window's thread when it closes the port. Safe from any thread.
-void RaiseReaderStop();
-
-// Clears the stop signal. Called before a new reader thread is started.
-void ClearReaderStop();
-
-// Returns 1 while the stop signal is raised, 0 otherwise.
-int ReaderStopRaised();
-
-// Waits up to `ms` milliseconds for the stop signal. Returns 1 if it is raised (at once if it
-// already was), 0 when the time ran out.
-int WaitForReaderStop(unsigned ms);

@@ -8,6 +8,7 @@
 #include "serial/serial_link.h"
 #include "sockets/net_shim.h"
 #include "ui/win32/resource.h"
+#include "wait/stop_signal.h"
 
 namespace {
 
