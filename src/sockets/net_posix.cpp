@@ -25,28 +25,12 @@ void NetCleanup() {}
 
 // --- TCP sockets -----------------------------------------------------------------------------
 
-namespace {
-
-// A byte that NetWaitReadable found already waiting and took at once, for the NetReadByte that
-// always follows it. With data waiting, a receive then costs one read per byte instead of a poll
-// and a read (system calls are what a block receive spends its time on). Reader thread only.
-struct Lookahead {
-    int fd;  // the socket the byte came from, -1 when none is held
-    uint8_t byte;
-};
-Lookahead g_lookahead = {-1, 0};
-
-}  // namespace
-
 NetSocket NetOpenTcp() {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     return fd < 0 ? kNoSocket : fd;
 }
 
 void NetCloseSocket(NetSocket s) {
-    if (g_lookahead.fd == static_cast<int>(s)) {
-        g_lookahead.fd = -1;  // a later socket may get the same descriptor
-    }
     close(static_cast<int>(s));
 }
 
@@ -117,35 +101,30 @@ int NetSend(NetSocket s, const uint8_t* data, int count) {
     }
 }
 
-int NetWaitReadable(NetSocket s, unsigned timeout_ms) {
+int NetReadByteWithin(NetSocket s, uint8_t* byte, unsigned ms) {
     int fd = static_cast<int>(s);
-    if (g_lookahead.fd == fd) {
-        return 1;
+    if (ReaderStopRaised()) {
+        return -1;
     }
-    // Only while no byte is held: one held for another socket must not be overwritten.
-    if (g_lookahead.fd < 0 && !ReaderStopRaised() &&
-        recv(fd, &g_lookahead.byte, 1, MSG_DONTWAIT) == 1) {
-        g_lookahead.fd = fd;
-        return 1;
-    }
-    int r = WaitForDescriptor(fd, POLLIN, timeout_ms);
-    return r > 0 ? 1 : r;
-}
-
-int NetReadByte(NetSocket s, uint8_t* byte) {
-    if (g_lookahead.fd == static_cast<int>(s)) {
-        *byte = g_lookahead.byte;
-        g_lookahead.fd = -1;
-        return 1;
-    }
+    // With data waiting, a byte costs one read (system calls are what a block receive spends its
+    // time on); the wait comes only when nothing is there yet.
+    bool waited = false;
     for (;;) {
-        ssize_t r = recv(static_cast<int>(s), byte, 1, 0);
+        ssize_t r = recv(fd, byte, 1, waited ? 0 : MSG_DONTWAIT);
         if (r >= 0) {
             return static_cast<int>(r);
         }
-        if (errno != EINTR) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (waited || (errno != EAGAIN && errno != EWOULDBLOCK)) {
             return -1;
         }
+        int ready = WaitForDescriptor(fd, POLLIN, ms);
+        if (ready <= 0) {
+            return ready;
+        }
+        waited = true;
     }
 }
 

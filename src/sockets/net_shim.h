@@ -36,13 +36,10 @@ int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t addres
 // came after some went, -1 when it failed before any went.
 int NetSend(NetSocket s, const uint8_t* data, int count);
 
-// Waits up to `timeout_ms` for `s` to become readable. Returns 1 readable, 0 when the time ran out,
-// -1 on failure or when the stop signal is raised. After a 1 the caller reads the byte with
-// NetReadByte on the same socket next (an implementation may already have taken it).
-int NetWaitReadable(NetSocket s, unsigned timeout_ms);
-
-// Reads one byte. Returns 1 when a byte was stored, 0 when the peer has closed, -1 on failure.
-int NetReadByte(NetSocket s, uint8_t* byte);
+// Reads one byte, waiting up to `ms` for it when none is there yet. Returns 1 when a byte was
+// stored, 0 when the time ran out or the peer has closed, -1 on failure or when the stop signal is
+// raised.
+int NetReadByteWithin(NetSocket s, uint8_t* byte, unsigned ms);
 
 // Looks up `name` with the platform resolver and stores the first IPv4 address of its answer. An
 // empty name looks up this PC's own name, so the answer is the PC's own address.

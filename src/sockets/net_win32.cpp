@@ -119,16 +119,17 @@ int NetSend(NetSocket s, const uint8_t* data, int count) {
     }
 }
 
-int NetWaitReadable(NetSocket s, unsigned timeout_ms) {
-    int r = WaitForSocket(static_cast<uintptr_t>(s), false, timeout_ms);
-    if (r == -2) {
-        return 1;  // an error condition reads at once (and fails there)
+int NetReadByteWithin(NetSocket s, uint8_t* byte, unsigned ms) {
+    // The socket is non-blocking: read what is there, and wait only when nothing is.
+    char* into = reinterpret_cast<char*>(byte);
+    int r = recv(static_cast<SOCKET>(s), into, 1, 0);
+    if (r == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        int ready = WaitForSocket(static_cast<uintptr_t>(s), false, ms);
+        if (ready == 0 || ready == -1) {
+            return ready;
+        }
+        r = recv(static_cast<SOCKET>(s), into, 1, 0);  // an error condition fails here
     }
-    return r;
-}
-
-int NetReadByte(NetSocket s, uint8_t* byte) {
-    int r = recv(static_cast<SOCKET>(s), reinterpret_cast<char*>(byte), 1, 0);
     if (r == SOCKET_ERROR) {
         return -1;
     }

@@ -81,12 +81,9 @@ static uint8_t ReceiveBytes(int8_t slot, uint8_t* buffer, int8_t count, bool end
     }
     int received = 0;
     while (received < count) {
-        if (NetWaitReadable(s, kReceiveWaitMs) != 1) {
-            break;  // a second of silence, a failed wait, or the reader is stopping
-        }
-        if (NetReadByte(s, buffer + received) != 1) {
-            // The peer has closed, or the read failed: the socket would keep reporting readable
-            // without ever delivering another byte, so the receive ends with what it has.
+        if (NetReadByteWithin(s, buffer + received, kReceiveWaitMs) != 1) {
+            // A second of silence, the peer has closed, the read failed or the reader is stopping:
+            // the receive ends with what it has.
             break;
         }
         ++received;

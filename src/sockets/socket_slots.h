@@ -60,8 +60,8 @@ int ConnectSocketSlot(int8_t slot, const uint8_t address[16]);
 // anything.
 int SendOnSlot(int8_t slot, const uint8_t* data, int8_t count);
 
-// Receives up to `count` bytes into `buffer`, each fetched by its own readiness wait of at most
-// kReceiveWaitMs and its own one-byte read. Ends at the count, at the first wait that times out, or
+// Receives up to `count` bytes into `buffer`, each fetched by its own one-byte read that waits at
+// most kReceiveWaitMs for it. Ends at the count, at the first wait that times out, or
 // when the peer has closed, a read fails or the reader is stopped. Returns the number stored (1 to
 // count), or 0xFF when none was. A count of 0 or less returns 0xFF without touching the socket.
 uint8_t ReceiveBlock(int8_t slot, uint8_t* buffer, int8_t count);
