@@ -15,7 +15,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/assembler.h"
+#include "link/frame_assembly.h"
 #include "link/seams.h"
 #include "serial/serial_link.h"
 #include "wait/stop_signal.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <new>
 
-#include "link/assembler.h"
+#include "link/frame_assembly.h"
 #include "link/seams.h"
 #include "serial/serial_link.h"
 #include "wait/stop_signal.h"
