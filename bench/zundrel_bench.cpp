@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/serial_link.h"
-#include "serial/serial_posix.h"
+#include "serial/port_probes_posix.h"
+#include "serial/serial_port.h"
 #include "sockets/socket_slots.h"
 #include "device_sim.h"
 #include "loopback_server.h"

@@ -37,8 +37,8 @@
 #include <dirent.h>
 #include <time.h>
 
-#include "serial/serial_link.h"
-#include "serial/serial_posix.h"
+#include "serial/port_probes_posix.h"
+#include "serial/serial_port.h"
 #endif
 
 namespace {

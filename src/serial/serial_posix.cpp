@@ -1,7 +1,5 @@
 // The serial link on POSIX terminals: the port as a non-blocking terminal descriptor, raw 8N1 line
 // settings, and a reader thread that sleeps on the port and the reader stop signal.
-#include "serial/serial_posix.h"
-
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
@@ -17,7 +15,8 @@
 
 #include "link/frame_assembly.h"
 #include "link/seams.h"
-#include "serial/serial_link.h"
+#include "serial/port_probes_posix.h"
+#include "serial/serial_port.h"
 #include "wait/stop_signal.h"
 
 namespace {
@@ -39,24 +38,6 @@ struct SerialLink {
 };
 
 SerialLink g_serial;
-
-struct PortName {
-    char label[32];
-    char path[128];
-};
-
-// The port table: number n is ports[n - 1].
-struct PortTable {
-    PortName ports[kMaxSerialPorts];
-    int count;
-};
-
-PortTable g_ports = {{{"COM1", "/dev/ttyS0"},
-                      {"COM2", "/dev/ttyS1"},
-                      {"COM3", "/dev/ttyS2"},
-                      {"COM4", "/dev/ttyS3"}},
-                     4};
-constexpr int kFixedPorts = 4;
 
 // The termios code of `speed`, or B0 when the terminal interface has none for it.
 speed_t SpeedCode(unsigned speed) {
@@ -140,6 +121,8 @@ ssize_t ReadSome(int fd, uint8_t* buffer, size_t max) {
     }
 }
 
+void ReaderThread();  // below
+
 // The pthread entry of the reader thread.
 void* ReaderThreadMain(void*) {
     ReaderThread();
@@ -148,48 +131,10 @@ void* ReaderThreadMain(void*) {
 
 }  // namespace
 
-// --- Port table ------------------------------------------------------------------------------
-
-int AddSerialPort(const char* label, const char* path) {
-    if (g_ports.count >= kMaxSerialPorts) {
-        return 0;
-    }
-    PortName& entry = g_ports.ports[g_ports.count];
-    snprintf(entry.label, sizeof entry.label, "%s", label);
-    snprintf(entry.path, sizeof entry.path, "%s", path);
-    return ++g_ports.count;
-}
-
-void ResetSerialPorts() {
-    g_ports.count = kFixedPorts;
-}
-
-int SerialPortCount() {
-    return g_ports.count;
-}
-
-const char* SerialPortLabel(int number) {
-    if (number < 1 || number > g_ports.count) {
-        return nullptr;
-    }
-    return g_ports.ports[number - 1].label;
-}
-
-const char* SerialPortPath(int number) {
-    if (number < 1 || number > g_ports.count) {
-        return nullptr;
-    }
-    return g_ports.ports[number - 1].path;
-}
-
 // --- The port --------------------------------------------------------------------------------
 
-int OpenPort(int number) {
-    const char* path = SerialPortPath(number);
-    if (path == nullptr) {
-        return 0;
-    }
-    return OpenPortDevice(path);
+void FixedPortDevice(int number, char* buf, size_t size) {
+    snprintf(buf, size, "/dev/ttyS%d", number - 1);
 }
 
 int OpenPortDevice(const char* path) {
@@ -325,6 +270,10 @@ int PauseReader(unsigned ms) {
 
 // --- The reader thread -----------------------------------------------------------------------
 
+namespace {
+
+// The body of the reader thread: waits for bytes on the port and feeds them to the frame assembly,
+// up to 256 at a time, until the reader stop signal is raised.
 void ReaderThread() {
     pthread_setname_np(pthread_self(), "zundrel-reader");
     const int fd = g_serial.port;
@@ -360,3 +309,5 @@ void ReaderThread() {
     while (!WaitForReaderStop(kNoTimeLimit)) {
     }
 }
+
+}  // namespace

@@ -8,7 +8,7 @@
 
 #include "link/frame_assembly.h"
 #include "link/seams.h"
-#include "serial/serial_link.h"
+#include "serial/serial_port.h"
 #include "wait/stop_signal.h"
 
 namespace {
@@ -113,10 +113,15 @@ DWORD WINAPI ReaderThread(LPVOID) {
 
 }  // namespace
 
-int OpenPort(int number) {
-    char name[16];
-    snprintf(name, sizeof name, "COM%d:", number);
-    HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+void FixedPortDevice(int number, char* buf, size_t size) {
+    snprintf(buf, size, "COM%d:", number);
+}
+
+int OpenPortDevice(const char* device) {
+    if (g_serial.port != INVALID_HANDLE_VALUE) {
+        ClosePort();  // the window always closes first; never leak the old port
+    }
+    HANDLE port = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, NULL);
     if (port == INVALID_HANDLE_VALUE) {
         return 0;

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 
+#include "control/controller.h"
 #include "link/seams.h"
 #include "wait/stop_signal.h"
 
