@@ -21,7 +21,7 @@
 
 namespace {
 
-// Most bytes taken from the port and fed to the assembler at once.
+// Most bytes taken from the port and fed to the frame assembly at once.
 constexpr size_t kReadChunk = 256;
 // A write gives up when its bytes have not all been taken within this time.
 constexpr unsigned kWriteLimitMs = 1000;

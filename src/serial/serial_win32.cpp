@@ -1,6 +1,6 @@
-// The serial port on Win32: an overlapped COM port and the reader thread that feeds the assembler.
-// Every wait of the reader thread also watches the reader stop signal, so ClosePort ends the
-// thread where it waits instead of killing it.
+// The serial port on Win32: an overlapped COM port and the reader thread that feeds the frame
+// assembly. Every wait of the reader thread also watches the reader stop signal, so ClosePort ends
+// the thread where it waits instead of killing it.
 #include <windows.h>
 
 #include <cstdio>
