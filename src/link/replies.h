@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// The text of an unknown command, as the device's user sees it in the status field and the error
-// box. "unkown" is the text the program has always shown: it must not be corrected.
+// The text of an unknown command, as it appears in the status field and the error box. The
+// spelling "unkown" is the text users see and know: it must not be corrected.
 constexpr char kUnknownCommand[] = "unkown command";
 
 // Sends one reply: logs it as an 'S' line, then writes it to the port. Sends and logs nothing when
