@@ -26,8 +26,8 @@
 #include <string>
 #include <vector>
 
-#include "serial/serial_link.h"
-#include "serial/serial_posix.h"
+#include "serial/port_probes_posix.h"
+#include "serial/serial_port.h"
 #include "sockets/socket_slots.h"
 #include "device_sim.h"
 #include "loopback_server.h"
@@ -199,7 +199,7 @@ Figures MeasureReceiveBlock(DeviceSim& device, LoopbackServer& server, uint8_t s
         // looking at its socket from here disturbs nothing.
         int waiting = 0;
         for (int spins = 0; waiting < 127 && spins < 1000000; ++spins) {
-            ioctl(static_cast<int>(g_slots.slot[slot].socket), FIONREAD, &waiting);
+            ioctl(static_cast<int>(SlotSocket(static_cast<int8_t>(slot))), FIONREAD, &waiting);
         }
         if (!device.Write(request)) {
             return {-1, -1, -1};

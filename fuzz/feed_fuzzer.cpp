@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "adapter/adapter.h"
-#include "link/assembler.h"
+#include "link/frame_assembly.h"
 #include "sockets/socket_slots.h"
 
 extern bool g_fuzzLogOn;
@@ -14,7 +14,7 @@ extern bool g_fuzzLogOn;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     g_fuzzLogOn = (size & 1) != 0;
     ResetReceiveBuffer();
-    g_adapter = AdapterState{};
+    ResetAdapter();
     while (size > 0) {
         size_t len = size_t{data[0]} + 1;
         ++data;

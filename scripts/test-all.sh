@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh --tests
-scripts/build.sh build -DZUNDREL_TESTS=ON
+scripts/build.sh build -DZUNDREL_TESTS=ON -DZUNDREL_WINE_TEST=ON
 ctest --test-dir build --output-on-failure -j2
 scripts/fuzz.sh 20
 scripts/build.sh build-asan -DZUNDREL_TESTS=ON -DZUNDREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug

@@ -31,14 +31,14 @@
 #include <string>
 
 #include "adapter/adapter.h"
-#include "link/assembler.h"
+#include "link/frame_assembly.h"
 #include "link/seams.h"
 #ifdef ZUNDREL_HARNESS_SERIAL
 #include <dirent.h>
 #include <time.h>
 
-#include "serial/serial_link.h"
-#include "serial/serial_posix.h"
+#include "serial/port_probes_posix.h"
+#include "serial/serial_port.h"
 #endif
 
 namespace {
@@ -183,8 +183,8 @@ int main() {
             Print("speed");
         } else if (command == "state") {
             char text[80];
-            snprintf(text, sizeof text, "state %zu %d %d %d", g_receive.count, g_adapter.powered,
-                     g_adapter.dialed, PortFailed());
+            snprintf(text, sizeof text, "state %zu %d %d %d", HeldByteCount(), AdapterPowered(),
+                     AdapterDialed(), PortFailed());
             Print(text);
         } else if (command == "idle") {
             long long before = ReaderCpuNanos();

@@ -1,100 +1,130 @@
 #include "adapter/adapter.h"
 
-#include "link/assembler.h"
+#include "link/link_frame.h"
+#include "link/replies.h"
 #include "link/seams.h"
 
+namespace {
+
+struct AdapterState {
+    uint8_t powered;  // 1 between an answered power ON and an answered power OFF
+    uint8_t dialed;   // 1 between an answered dialup and an answered hangup
+};
+
+// The one adapter state of the run; touched by the reader thread only.
 AdapterState g_adapter;
 
-void HandleAdapterCommand() {
-    switch (g_receive.bytes[kFrameCommand]) {
-        case 0x00: {
-            ShowStatus("check PDC");
-            if (!PauseReader(1)) {
-                return;
-            }
-            static const uint8_t reply[] = {0x01, 0x00, 0x03, 0x00, 0x00, 0x0F};
-            SendFrame(reply, sizeof reply);
-            break;
+// The power state in which a fixed reply is given.
+enum WhenPowered : uint8_t { kAnyPower, kWhileOff, kWhileOn };
+
+// What an answered command does to the flags.
+enum FlagChange : uint8_t { kKeepFlags, kPowerOn, kPowerOff, kDialUp, kHangUp };
+
+struct FixedReply {
+    uint8_t frameClass;
+    uint8_t command;
+    WhenPowered when;
+    const char* label;  // shown in the status field
+    unsigned pauseMs;   // how long the adapter takes before it answers; 0: at once
+    FlagChange change;  // made once the reply has gone
+    uint8_t length;     // bytes of `reply`
+    uint8_t reply[24];
+};
+
+// clang-format off
+const FixedReply kFixedReplies[] = {
+    {kClassAdapter, 0x00, kAnyPower, "check PDC", 1, kKeepFlags,
+     6, {0x01, 0x00, 0x03, 0x00, 0x00, 0x0F}},
+    // The first answer after start or power OFF is no frame: a zero and five 0x55.
+    {kClassAdapter, 0x02, kWhileOff, "power ON", 1, kPowerOn,
+     6, {0x00, 0x55, 0x55, 0x55, 0x55, 0x55}},
+    {kClassAdapter, 0x02, kWhileOn, "power ON", 0, kPowerOn,
+     6, {0x01, 0x00, 0x03, 0x02, 0x31, 0x30}},
+    {kClassAdapter, 0x08, kAnyPower, "dialup", 500, kDialUp,
+     24, {0x01, 0x00, 0x15, 0x0B, 0x00, 0x08, 0x48, 0x01, 0xC0, 0xA8, 0x00, 0x01,
+          0xC0, 0xA8, 0x00, 0x02, 0xC0, 0xA8, 0x00, 0x03, 0xC0, 0xA8, 0x00, 0x04}},
+    {kClassAdapter, 0x0A, kAnyPower, "hangup", 1, kHangUp,
+     5, {0x01, 0x00, 0x02, 0x0B, 0xF3}},
+    {kClassAdapter, 0x10, kAnyPower, "set PPP", 0, kKeepFlags,
+     5, {0x01, 0x00, 0x02, 0x10, 0x01}},
+    // The request carries two DNS addresses; lookups always use the PC's own resolver.
+    {kClassAdapter, 0x11, kAnyPower, "set DNS", 0, kKeepFlags,
+     5, {0x01, 0x00, 0x02, 0x11, 0x01}},
+    // Five bytes although the length byte says one: the device expects exactly these.
+    {kClassPowerOff, 0xFF, kAnyPower, "power OFF", 0, kPowerOff,
+     5, {0x0F, 0x00, 0x01, 0xFF, 0x00}},
+};
+// clang-format on
+
+// The row that answers `command` of `frameClass` in the present power state, or nullptr.
+const FixedReply* FindFixedReply(uint8_t frameClass, uint8_t command) {
+    WhenPowered now = g_adapter.powered ? kWhileOn : kWhileOff;
+    for (const FixedReply& row : kFixedReplies) {
+        if (row.frameClass == frameClass && row.command == command &&
+            (row.when == kAnyPower || row.when == now)) {
+            return &row;
         }
-        case 0x02: {
-            ShowStatus("power ON");
-            if (g_adapter.powered) {
-                static const uint8_t again[] = {0x01, 0x00, 0x03, 0x02, 0x31, 0x30};
-                SendFrame(again, sizeof again);
-            } else {
-                if (!PauseReader(1)) {
-                    return;
-                }
-                // The first answer after start or power OFF is no frame: a zero and five 0x55.
-                static const uint8_t first[] = {0x00, 0x55, 0x55, 0x55, 0x55, 0x55};
-                SendFrame(first, sizeof first);
-            }
+    }
+    return nullptr;
+}
+
+void ApplyFlagChange(FlagChange change) {
+    switch (change) {
+        case kPowerOn:
             g_adapter.powered = 1;
             break;
-        }
-        case 0x08: {
-            ShowStatus("dialup");
-            if (!PauseReader(500)) {
-                return;
-            }
-            static const uint8_t reply[] = {0x01, 0x00, 0x15, 0x0B, 0x00, 0x08, 0x48, 0x01,
-                                            0xC0, 0xA8, 0x00, 0x01, 0xC0, 0xA8, 0x00, 0x02,
-                                            0xC0, 0xA8, 0x00, 0x03, 0xC0, 0xA8, 0x00, 0x04};
-            SendFrame(reply, sizeof reply);
+        case kPowerOff:
+            g_adapter.powered = 0;
+            break;
+        case kDialUp:
             g_adapter.dialed = 1;
             break;
-        }
-        case 0x0A: {
-            ShowStatus("hangup");
-            if (!PauseReader(1)) {
-                return;
-            }
+        case kHangUp:
             g_adapter.dialed = 0;
-            static const uint8_t reply[] = {0x01, 0x00, 0x02, 0x0B, 0xF3};
-            SendFrame(reply, sizeof reply);
             break;
-        }
-        case 0x10: {
-            ShowStatus("set PPP");
-            static const uint8_t reply[] = {0x01, 0x00, 0x02, 0x10, 0x01};
-            SendFrame(reply, sizeof reply);
-            break;
-        }
-        case 0x11: {
-            // The request carries two DNS addresses; lookups always use the PC's own resolver.
-            ShowStatus("set DNS");
-            static const uint8_t reply[] = {0x01, 0x00, 0x02, 0x11, 0x01};
-            SendFrame(reply, sizeof reply);
-            break;
-        }
-        default:
-            ReportUnknownCommand();
+        case kKeepFlags:
             break;
     }
 }
 
-void HandleStatusCommand() {
-    if (g_receive.bytes[kFrameCommand] != 0x01) {
-        ReportUnknownCommand();
+}  // namespace
+
+void HandleAdapterCommand(const uint8_t* frame, size_t) {
+    const FixedReply* row = FindFixedReply(frame[kFrameClass], frame[kFrameCommand]);
+    if (row == nullptr) {
+        ReportUnknownCommand(frame);
         return;
     }
-    ShowStatus("check Status");
+    PanelSetStatus(row->label);
+    if (row->pauseMs > 0 && !PauseReader(row->pauseMs)) {
+        return;  // the port is being closed: no reply, no change
+    }
+    SendFrame(row->reply, row->length);
+    ApplyFlagChange(row->change);
+}
+
+void HandleStatusCommand(const uint8_t* frame, size_t) {
+    if (frame[kFrameCommand] != 0x01) {
+        ReportUnknownCommand(frame);
+        return;
+    }
+    PanelSetStatus("check Status");
     uint8_t status = 0x00;
     if (g_adapter.powered) {
         status = g_adapter.dialed ? 0x03 : 0x02;
     }
-    const uint8_t reply[] = {0x02, 0x00, 0x02, 0x02, status};
+    const uint8_t reply[] = {kClassStatus, 0x00, 0x02, 0x02, status};
     SendFrame(reply, sizeof reply);
 }
 
-void HandlePowerOffCommand() {
-    if (g_receive.bytes[kFrameCommand] != 0xFF) {
-        ReportUnknownCommand();
-        return;
-    }
-    ShowStatus("power OFF");
-    // Five bytes although the length byte says one: the device expects exactly these.
-    static const uint8_t reply[] = {0x0F, 0x00, 0x01, 0xFF, 0x00};
-    SendFrame(reply, sizeof reply);
-    g_adapter.powered = 0;
+int AdapterPowered() {
+    return g_adapter.powered;
+}
+
+int AdapterDialed() {
+    return g_adapter.dialed;
+}
+
+void ResetAdapter() {
+    g_adapter = AdapterState{};
 }

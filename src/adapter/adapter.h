@@ -1,19 +1,27 @@
 // The adapter emulation: power, line check, dial-up, hang-up, connection set-up and status, all
-// answered with fixed replies chosen by two flags.
+// answered with fixed replies chosen by two flags. The flags are private to it; everything here
+// runs on the reader thread.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-struct AdapterState {
-    uint8_t powered;  // 1 between an answered power ON and an answered power OFF
-    uint8_t dialed;   // 1 between an answered dialup and an answered hangup
-};
+// Each handler takes the `n` held bytes that begin with the complete frame it answers (n >= 4 and
+// at least the frame's length byte + 3; bytes after the frame are not part of it).
 
-// The one adapter state of the run; touched by the reader thread only.
-extern AdapterState g_adapter;
+// Answers a frame of class 0x01 or 0x0F with its fixed reply, after the pause the command takes,
+// and updates the flags. An unlisted command is reported as unknown and changes nothing.
+void HandleAdapterCommand(const uint8_t* frame, size_t n);
 
-// Handle the complete frame in the receive buffer of class 0x01, 0x02 and 0x0F respectively.
-// An unlisted command is reported as unknown and changes nothing.
-void HandleAdapterCommand();
-void HandleStatusCommand();
-void HandlePowerOffCommand();
+// Answers a class-0x02 frame: the status request (command 0x01) with the state of the flags.
+// Another command is reported as unknown.
+void HandleStatusCommand(const uint8_t* frame, size_t n);
+
+// Returns 1 between an answered power ON and an answered power OFF, 0 otherwise.
+int AdapterPowered();
+
+// Returns 1 between an answered dialup and an answered hangup, 0 otherwise.
+int AdapterDialed();
+
+// Puts both flags back to start (off, not dialed). For tests.
+void ResetAdapter();

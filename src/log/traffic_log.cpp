@@ -1,7 +1,6 @@
 #include "log/traffic_log.h"
 
-#include <vector>
-
+#include "link/link_frame.h"
 #include "link/seams.h"
 #include "log/log_file.h"
 
@@ -26,12 +25,10 @@ void WriteLogLine(char direction, const uint8_t* bytes, size_t n) {
     if (PanelGetLogPath(path, sizeof path) == 0 || path[0] == '\0') {
         return;
     }
-    // A received line holds at most 256 bytes; one line is written in a single call.
-    char line[3 * 256 + 5];
-    if (n <= 256) {
-        AppendToLogFile(path, line, FormatLogLine(direction, bytes, n, line));
-        return;
+    // One line is written in a single call.
+    char line[3 * kFrameCapacity + 5];
+    if (n > kFrameCapacity) {
+        n = kFrameCapacity;  // never the case: a frame taken in or sent fits the frame capacity
     }
-    std::vector<char> big(3 * n + 5);
-    AppendToLogFile(path, big.data(), FormatLogLine(direction, bytes, n, big.data()));
+    AppendToLogFile(path, line, FormatLogLine(direction, bytes, n, line));
 }

@@ -8,9 +8,10 @@
 // Size of the buffer the log path is read into; longer paths are cut to 259 characters.
 constexpr size_t kLogPathCapacity = 260;
 
-// Appends one line "D> XX XX ... \r\n" for the `n` bytes (direction 'R' taken in, 'S' sent) to the
-// file named by the log field, read afresh for this line. An empty field writes and creates
-// nothing. A file that cannot be opened, or that another program holds, skips the line silently.
+// Appends one line "D> XX XX ... \r\n" for the `n` bytes (at most kFrameCapacity, 256) (direction
+// 'R' taken in, 'S' sent) to the file named by the log field, read afresh for this line. An empty
+// field writes and creates nothing. A file that cannot be opened, or that another program holds,
+// skips the line silently.
 void WriteLogLine(char direction, const uint8_t* bytes, size_t n);
 
 // Formats the line for `n` bytes into `out`, which must hold 3 * n + 5 bytes. Returns its length.

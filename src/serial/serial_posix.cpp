@@ -1,15 +1,11 @@
 // The serial link on POSIX terminals: the port as a non-blocking terminal descriptor, raw 8N1 line
-// settings, and a reader thread that sleeps in poll() on the port and the reader stop signal.
-#include "serial/serial_posix.h"
-
+// settings, and a reader thread that sleeps on the port and the reader stop signal.
 #include <errno.h>
 #include <fcntl.h>
-#include <poll.h>
 #include <pthread.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,18 +13,18 @@
 #include <cstdio>
 #include <cstring>
 
-#include "link/assembler.h"
+#include "link/frame_assembly.h"
 #include "link/seams.h"
-#include "serial/serial_link.h"
-#include "sockets/net_posix.h"
-#include "sockets/net_shim.h"
+#include "serial/port_probes_posix.h"
+#include "serial/serial_port.h"
+#include "wait/stop_signal.h"
 
 namespace {
 
-// Most bytes taken from the port and fed to the assembler at once.
+// Most bytes taken from the port and fed to the frame assembly at once.
 constexpr size_t kReadChunk = 256;
 // A write gives up when its bytes have not all been taken within this time.
-constexpr int kWriteLimitMs = 1000;
+constexpr unsigned kWriteLimitMs = 1000;
 
 // The one serial link of the run. `port`, `speed`, `reader` and `readerRunning` are changed by the
 // window's thread only, and `port` only while no reader runs.
@@ -42,24 +38,6 @@ struct SerialLink {
 };
 
 SerialLink g_serial;
-
-struct PortName {
-    char label[32];
-    char path[128];
-};
-
-// The port table: number n is ports[n - 1].
-struct PortTable {
-    PortName ports[kMaxSerialPorts];
-    int count;
-};
-
-PortTable g_ports = {{{"COM1", "/dev/ttyS0"},
-                      {"COM2", "/dev/ttyS1"},
-                      {"COM3", "/dev/ttyS2"},
-                      {"COM4", "/dev/ttyS3"}},
-                     4};
-constexpr int kFixedPorts = 4;
 
 // The termios code of `speed`, or B0 when the terminal interface has none for it.
 speed_t SpeedCode(unsigned speed) {
@@ -143,20 +121,7 @@ ssize_t ReadSome(int fd, uint8_t* buffer, size_t max) {
     }
 }
 
-// Milliseconds on the monotonic clock since `start`.
-long MillisSince(const struct timespec& start) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-}
-
-// Waits for the reader stop signal, without a time limit.
-void WaitForStopOnly() {
-    while (!ReaderStopRaised()) {
-        struct pollfd p = {ReaderStopFd(), POLLIN, 0};
-        poll(&p, 1, -1);
-    }
-}
+void ReaderThread();  // below
 
 // The pthread entry of the reader thread.
 void* ReaderThreadMain(void*) {
@@ -166,48 +131,10 @@ void* ReaderThreadMain(void*) {
 
 }  // namespace
 
-// --- Port table ------------------------------------------------------------------------------
-
-int AddSerialPort(const char* label, const char* path) {
-    if (g_ports.count >= kMaxSerialPorts) {
-        return 0;
-    }
-    PortName& entry = g_ports.ports[g_ports.count];
-    snprintf(entry.label, sizeof entry.label, "%s", label);
-    snprintf(entry.path, sizeof entry.path, "%s", path);
-    return ++g_ports.count;
-}
-
-void ResetSerialPorts() {
-    g_ports.count = kFixedPorts;
-}
-
-int SerialPortCount() {
-    return g_ports.count;
-}
-
-const char* SerialPortLabel(int number) {
-    if (number < 1 || number > g_ports.count) {
-        return nullptr;
-    }
-    return g_ports.ports[number - 1].label;
-}
-
-const char* SerialPortPath(int number) {
-    if (number < 1 || number > g_ports.count) {
-        return nullptr;
-    }
-    return g_ports.ports[number - 1].path;
-}
-
 // --- The port --------------------------------------------------------------------------------
 
-int OpenPort(int number) {
-    const char* path = SerialPortPath(number);
-    if (path == nullptr) {
-        return 0;
-    }
-    return OpenPortDevice(path);
+void FixedPortDevice(int number, char* buf, size_t size) {
+    snprintf(buf, size, "/dev/ttyS%d", number - 1);
 }
 
 int OpenPortDevice(const char* path) {
@@ -311,8 +238,7 @@ void WritePort(const uint8_t* bytes, size_t n) {
     if (fd < 0) {
         return;
     }
-    struct timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
+    const uint64_t deadline = MonotonicMillis() + kWriteLimitMs;
     size_t done = 0;
     while (done < n) {
         ssize_t w = write(fd, bytes + done, n - done);
@@ -327,16 +253,12 @@ void WritePort(const uint8_t* bytes, size_t n) {
             return;  // the port has failed; the caller does not look at the outcome
         }
         // The port's output buffer is full: wait for room, for the stop signal, or for the limit.
-        long left = kWriteLimitMs - MillisSince(start);
-        if (left <= 0) {
+        uint64_t now = MonotonicMillis();
+        if (now >= deadline) {
             return;
         }
-        struct pollfd p[2] = {{fd, POLLOUT, 0}, {ReaderStopFd(), POLLIN, 0}};
-        int r = poll(p, 2, static_cast<int>(left));
-        if (r < 0 && errno != EINTR) {
-            return;
-        }
-        if (p[1].revents != 0 || (p[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+        int r = WaitForDescriptor(fd, POLLOUT, static_cast<unsigned>(deadline - now));
+        if (r < 0 || (r & (POLLERR | POLLHUP)) != 0) {
             return;
         }
     }
@@ -348,23 +270,23 @@ int PauseReader(unsigned ms) {
 
 // --- The reader thread -----------------------------------------------------------------------
 
+namespace {
+
+// The body of the reader thread: waits for bytes on the port and feeds them to the frame assembly,
+// up to 256 at a time, until the reader stop signal is raised.
 void ReaderThread() {
     pthread_setname_np(pthread_self(), "zundrel-reader");
     const int fd = g_serial.port;
     uint8_t chunk[kReadChunk];
     for (;;) {
-        struct pollfd p[2] = {{fd, POLLIN, 0}, {ReaderStopFd(), POLLIN, 0}};
-        int r = poll(p, 2, -1);
+        int r = WaitForDescriptor(fd, POLLIN, kNoTimeLimit);
         if (ReaderStopRaised()) {
             return;
         }
         if (r < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             break;
         }
-        if ((p[0].revents & POLLIN) != 0) {
+        if ((r & POLLIN) != 0) {
             // Line errors need no clearing here: with parity checking off, a byte received with an
             // error is delivered as it came, and reception goes on.
             ssize_t n = ReadSome(fd, chunk, sizeof chunk);
@@ -377,12 +299,15 @@ void ReaderThread() {
             }
             break;
         }
-        if ((p[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        if ((r & (POLLHUP | POLLERR)) != 0) {
             break;
         }
     }
     // The port has failed for good. Stop reading, silently, and wait to be closed: the port is
     // reopened when it is picked again.
     g_serial.failed.store(1);
-    WaitForStopOnly();
+    while (!WaitForReaderStop(kNoTimeLimit)) {
+    }
 }
+
+}  // namespace

@@ -1,16 +1,15 @@
-// The serial port on Win32: an overlapped COM port and the reader thread that feeds the assembler.
-// Every wait of the reader thread also watches the reader stop signal, so ClosePort ends the
-// thread where it waits instead of killing it.
+// The serial port on Win32: an overlapped COM port and the reader thread that feeds the frame
+// assembly. Every wait of the reader thread also watches the reader stop signal, so ClosePort ends
+// the thread where it waits instead of killing it.
 #include <windows.h>
 
 #include <cstdio>
 #include <new>
 
-#include "link/assembler.h"
+#include "link/frame_assembly.h"
 #include "link/seams.h"
-#include "serial/serial_link.h"
-#include "sockets/net_shim.h"
-#include "sockets/net_win32.h"
+#include "serial/serial_port.h"
+#include "wait/stop_signal.h"
 
 namespace {
 
@@ -35,8 +34,7 @@ constexpr DWORD kRetryPauseMs = 10;
 // byte count in `done` when it finished, 0 when it failed or the stop signal came first (the
 // transfer is then cancelled and collected before returning, so `ov` and the buffer are free).
 int FinishTransfer(OVERLAPPED* ov, DWORD* done) {
-    HANDLE waits[2] = {ov->hEvent, ReaderStopEvent()};
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+    if (WaitForHandle(ov->hEvent, kNoTimeLimit) == 1) {
         return GetOverlappedResult(g_serial.port, ov, done, FALSE) ? 1 : 0;
     }
     CancelIo(g_serial.port);
@@ -70,8 +68,7 @@ long WaitPortEvent() {
             delete wait;
             return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
         }
-        HANDLE waits[2] = {wait->ov.hEvent, ReaderStopEvent()};
-        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0) {
+        if (WaitForHandle(wait->ov.hEvent, kNoTimeLimit) != 1) {
             // Clearing the event mask wakes the pending wait (it completes with error 995).
             SetCommMask(g_serial.port, 0);
             if (WaitForSingleObject(wait->ov.hEvent, kWakeGraceMs) == WAIT_OBJECT_0) {
@@ -114,26 +111,17 @@ DWORD WINAPI ReaderThread(LPVOID) {
     return 0;
 }
 
-// Serves messages that other threads send to this (the window's) thread while it waits for the
-// reader to end: the reader may be reading the log field or raising its message box over the
-// dialog, both of which wait for this thread.
-void AwaitReaderEnd(HANDLE reader) {
-    for (;;) {
-        DWORD r = MsgWaitForMultipleObjects(1, &reader, FALSE, INFINITE, QS_SENDMESSAGE);
-        if (r != WAIT_OBJECT_0 + 1) {
-            return;  // ended (or the wait itself failed)
-        }
-        MSG msg;
-        PeekMessageW(&msg, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-}
-
 }  // namespace
 
-int OpenPort(int number) {
-    char name[16];
-    snprintf(name, sizeof name, "COM%d:", number);
-    HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+void FixedPortDevice(int number, char* buf, size_t size) {
+    snprintf(buf, size, "COM%d:", number);
+}
+
+int OpenPortDevice(const char* device) {
+    if (g_serial.port != INVALID_HANDLE_VALUE) {
+        ClosePort();  // the window always closes first; never leak the old port
+    }
+    HANDLE port = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, NULL);
     if (port == INVALID_HANDLE_VALUE) {
         return 0;
@@ -164,7 +152,9 @@ void ClosePort() {
     }
     if (g_serial.reader != NULL) {
         RaiseReaderStop();
-        AwaitReaderEnd(g_serial.reader);
+        // The reader may be reading the log field or raising its message box over the dialog,
+        // both of which wait for this thread: its sent messages are served meanwhile.
+        AwaitThreadEnd(g_serial.reader);
         CloseHandle(g_serial.reader);
         g_serial.reader = NULL;
     }

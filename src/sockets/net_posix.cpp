@@ -1,14 +1,10 @@
-#include "sockets/net_posix.h"
-
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -19,52 +15,7 @@
 #include <new>
 
 #include "sockets/net_shim.h"
-
-namespace {
-
-// The stop signal: an eventfd that reads as readable while raised, and a flag for cheap checks.
-std::atomic<int> g_stopFd{-1};
-std::atomic<int> g_stopRaised{0};
-
-int StopFd() {
-    int fd = g_stopFd.load();
-    if (fd >= 0) {
-        return fd;
-    }
-    int made = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    int expected = -1;
-    if (!g_stopFd.compare_exchange_strong(expected, made)) {
-        close(made);
-        return expected;
-    }
-    return made;
-}
-
-}  // namespace
-
-int ReaderStopFd() {
-    return StopFd();
-}
-
-void RaiseReaderStop() {
-    int fd = StopFd();
-    g_stopRaised.store(1);
-    uint64_t one = 1;
-    ssize_t ignored = write(fd, &one, sizeof one);
-    (void)ignored;
-}
-
-void ClearReaderStop() {
-    int fd = StopFd();
-    uint64_t value;
-    while (read(fd, &value, sizeof value) > 0) {
-    }
-    g_stopRaised.store(0);
-}
-
-int ReaderStopRaised() {
-    return g_stopRaised.load();
-}
+#include "wait/stop_signal.h"
 
 int NetStartup() {
     return 1;
@@ -74,71 +25,12 @@ void NetCleanup() {}
 
 // --- TCP sockets -----------------------------------------------------------------------------
 
-namespace {
-
-// The one wait of the socket layer: waits up to `timeout_ms` (negative: without a limit) for
-// `events` on `fd` while watching the stop signal. Returns 1 when `fd` reported any event (an error
-// or hang-up included, as a readiness wait does), 0 when the time ran out, -1 when the stop signal
-// is raised or the wait failed.
-int WaitOn(int fd, short events, int timeout_ms) {
-    struct pollfd p[2] = {{StopFd(), POLLIN, 0}, {fd, events, 0}};
-    struct timespec start;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    int left = timeout_ms;
-    for (;;) {
-        int r = poll(p, 2, left);
-        if (r < 0 && errno != EINTR) {
-            return -1;
-        }
-        if (r > 0) {
-            if (p[0].revents != 0 || (p[1].revents & POLLNVAL) != 0) {
-                return -1;
-            }
-            return 1;
-        }
-        if (r == 0) {
-            return 0;
-        }
-        if (timeout_ms >= 0) {
-            struct timespec now;
-            clock_gettime(CLOCK_MONOTONIC, &now);
-            long spent =
-                (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
-            left = timeout_ms - static_cast<int>(spent);
-            if (left < 0) {
-                left = 0;
-            }
-        }
-    }
-}
-
-// A byte that NetWaitReadable found already waiting and took at once, for the NetReadByte that
-// always follows it. With data waiting, a receive then costs one read per byte instead of a poll
-// and a read (system calls are what a block receive spends its time on). Reader thread only.
-struct Lookahead {
-    int fd;  // the socket the byte came from, -1 when none is held
-    uint8_t byte;
-};
-Lookahead g_lookahead = {-1, 0};
-
-}  // namespace
-
-int WaitForReaderStop(unsigned ms) {
-    if (!g_stopRaised.load()) {
-        WaitOn(-1, 0, static_cast<int>(ms));  // poll ignores a descriptor of -1: only the signal
-    }
-    return g_stopRaised.load();
-}
-
 NetSocket NetOpenTcp() {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     return fd < 0 ? kNoSocket : fd;
 }
 
 void NetCloseSocket(NetSocket s) {
-    if (g_lookahead.fd == static_cast<int>(s)) {
-        g_lookahead.fd = -1;  // a later socket may get the same descriptor
-    }
     close(static_cast<int>(s));
 }
 
@@ -171,7 +63,7 @@ int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t addres
     if (connect(fd, reinterpret_cast<const struct sockaddr*>(&sa), sizeof sa) == 0) {
         connected = 1;
     } else if (errno == EINPROGRESS || errno == EINTR) {
-        if (WaitOn(fd, POLLOUT, -1) == 1) {
+        if (WaitForDescriptor(fd, POLLOUT, kNoTimeLimit) > 0) {
             int error = 0;
             socklen_t size = sizeof error;
             connected = getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
@@ -202,40 +94,37 @@ int NetSend(NetSocket s, const uint8_t* data, int count) {
         if (errno == EINTR) {
             continue;
         }
-        if ((errno != EAGAIN && errno != EWOULDBLOCK) || WaitOn(fd, POLLOUT, -1) != 1) {
+        if ((errno != EAGAIN && errno != EWOULDBLOCK) ||
+            WaitForDescriptor(fd, POLLOUT, kNoTimeLimit) <= 0) {
             return done > 0 ? done : -1;  // the bytes already taken still go to the peer
         }
     }
 }
 
-int NetWaitReadable(NetSocket s, unsigned timeout_ms) {
+int NetReadByteWithin(NetSocket s, uint8_t* byte, unsigned ms) {
     int fd = static_cast<int>(s);
-    if (g_lookahead.fd == fd) {
-        return 1;
+    if (ReaderStopRaised()) {
+        return -1;
     }
-    // Only while no byte is held: one held for another socket must not be overwritten.
-    if (g_lookahead.fd < 0 && !g_stopRaised.load() &&
-        recv(fd, &g_lookahead.byte, 1, MSG_DONTWAIT) == 1) {
-        g_lookahead.fd = fd;
-        return 1;
-    }
-    return WaitOn(fd, POLLIN, static_cast<int>(timeout_ms));
-}
-
-int NetReadByte(NetSocket s, uint8_t* byte) {
-    if (g_lookahead.fd == static_cast<int>(s)) {
-        *byte = g_lookahead.byte;
-        g_lookahead.fd = -1;
-        return 1;
-    }
+    // With data waiting, a byte costs one read (system calls are what a block receive spends its
+    // time on); the wait comes only when nothing is there yet.
+    bool waited = false;
     for (;;) {
-        ssize_t r = recv(static_cast<int>(s), byte, 1, 0);
+        ssize_t r = recv(fd, byte, 1, waited ? 0 : MSG_DONTWAIT);
         if (r >= 0) {
             return static_cast<int>(r);
         }
-        if (errno != EINTR) {
+        if (errno == EINTR) {
+            continue;
+        }
+        if (waited || (errno != EAGAIN && errno != EWOULDBLOCK)) {
             return -1;
         }
+        int ready = WaitForDescriptor(fd, POLLIN, ms);
+        if (ready <= 0) {
+            return ready;
+        }
+        waited = true;
     }
 }
 
@@ -336,7 +225,8 @@ int NetResolveIPv4(const char* name, uint8_t address[4]) {
     }
 
     int found = 0;
-    if (WaitOn(record->done, POLLIN, -1) == 1 && record->found.load(std::memory_order_acquire)) {
+    if (WaitForDescriptor(record->done, POLLIN, kNoTimeLimit) > 0 &&
+        record->found.load(std::memory_order_acquire)) {
         memcpy(address, record->address, 4);
         found = 1;
     }

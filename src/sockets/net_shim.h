@@ -1,6 +1,5 @@
-// A thin layer over BSD sockets and WinSock, so the socket proxy builds unchanged on both, and the
-// reader's stop signal, which every blocking wait of the reader thread watches so that closing the
-// port ends any of them at once.
+// A thin layer over BSD sockets and WinSock, so the socket proxy builds unchanged on both. Its
+// waits watch the reader's stop signal (wait/stop_signal.h).
 #pragma once
 
 #include <cstddef>
@@ -37,32 +36,13 @@ int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t addres
 // came after some went, -1 when it failed before any went.
 int NetSend(NetSocket s, const uint8_t* data, int count);
 
-// Waits up to `timeout_ms` for `s` to become readable. Returns 1 readable, 0 when the time ran out,
-// -1 on failure or when the stop signal is raised. After a 1 the caller reads the byte with
-// NetReadByte on the same socket next (an implementation may already have taken it).
-int NetWaitReadable(NetSocket s, unsigned timeout_ms);
-
-// Reads one byte. Returns 1 when a byte was stored, 0 when the peer has closed, -1 on failure.
-int NetReadByte(NetSocket s, uint8_t* byte);
+// Reads one byte, waiting up to `ms` for it when none is there yet. Returns 1 when a byte was
+// stored, 0 when the time ran out or the peer has closed, -1 on failure or when the stop signal is
+// raised.
+int NetReadByteWithin(NetSocket s, uint8_t* byte, unsigned ms);
 
 // Looks up `name` with the platform resolver and stores the first IPv4 address of its answer. An
 // empty name looks up this PC's own name, so the answer is the PC's own address.
 // Returns 1 when found, 0 when there is none or the stop signal was raised (the lookup, which the
 // platform cannot interrupt, is then abandoned where it runs).
 int NetResolveIPv4(const char* name, uint8_t address[4]);
-
-// --- Reader stop signal ---------------------------------------------------------------------
-
-// Raises the stop signal: every wait of the reader thread, now or later, returns at once until the
-// signal is cleared. Called by the window's thread when it closes the port. Safe from any thread.
-void RaiseReaderStop();
-
-// Clears the stop signal. Called before a new reader thread is started.
-void ClearReaderStop();
-
-// Returns 1 while the stop signal is raised, 0 otherwise.
-int ReaderStopRaised();
-
-// Waits up to `ms` milliseconds for the stop signal. Returns 1 if it is raised (at once if it
-// already was), 0 when the time ran out.
-int WaitForReaderStop(unsigned ms);

@@ -1,4 +1,4 @@
-// The socket shim over WinSock 1.1, and the reader stop signal as a manual-reset event.
+// The socket shim over WinSock 1.1.
 #include <winsock2.h>
 //
 #include <windows.h>
@@ -7,52 +7,9 @@
 #include <new>
 
 #include "sockets/net_shim.h"
-#include "sockets/net_win32.h"
+#include "wait/stop_signal.h"
 
 namespace {
-
-// The stop signal: a manual-reset event, made on first use.
-HANDLE volatile g_stopEvent = NULL;
-
-// Longest single select() wait; between two of them the stop signal is checked.
-constexpr DWORD kSliceMs = 50;
-
-// Waits until `s` is readable (or, with `forWrite`, writable) for at most `timeoutMs`
-// (INFINITE: no limit), checking the stop signal between short select() waits. Returns 1 ready,
-// 0 when the time ran out, -1 on failure or stop, -2 when the socket reports an error condition
-// (a connect that failed).
-int WaitSocket(NetSocket s, bool forWrite, DWORD timeoutMs) {
-    ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    for (;;) {
-        if (ReaderStopRaised()) {
-            return -1;
-        }
-        DWORD slice = kSliceMs;
-        if (timeoutMs != INFINITE) {
-            ULONGLONG now = GetTickCount64();
-            if (now >= deadline) {
-                return 0;
-            }
-            if (deadline - now < slice) {
-                slice = static_cast<DWORD>(deadline - now);
-            }
-        }
-        fd_set ready;
-        fd_set failed;
-        FD_ZERO(&ready);
-        FD_ZERO(&failed);
-        FD_SET(static_cast<SOCKET>(s), &ready);
-        FD_SET(static_cast<SOCKET>(s), &failed);
-        timeval tv = {0, static_cast<long>(slice) * 1000};
-        int r = select(0, forWrite ? NULL : &ready, forWrite ? &ready : NULL, &failed, &tv);
-        if (r == SOCKET_ERROR) {
-            return -1;
-        }
-        if (r > 0) {
-            return FD_ISSET(static_cast<SOCKET>(s), &failed) ? -2 : 1;
-        }
-    }
-}
 
 // A host-name lookup handed to a worker thread. Both the worker and the waiting reader hold a
 // reference; whoever lets go last frees it, so a lookup abandoned at stop finishes harmlessly.
@@ -85,37 +42,6 @@ DWORD WINAPI LookupThread(LPVOID param) {
 }
 
 }  // namespace
-
-HANDLE ReaderStopEvent() {
-    HANDLE event = g_stopEvent;
-    if (event != NULL) {
-        return event;
-    }
-    HANDLE made = CreateEventA(NULL, TRUE, FALSE, NULL);
-    PVOID before = InterlockedCompareExchangePointer(
-        reinterpret_cast<PVOID volatile*>(&g_stopEvent), made, NULL);
-    if (before != NULL) {
-        CloseHandle(made);
-        return static_cast<HANDLE>(before);
-    }
-    return made;
-}
-
-void RaiseReaderStop() {
-    SetEvent(ReaderStopEvent());
-}
-
-void ClearReaderStop() {
-    ResetEvent(ReaderStopEvent());
-}
-
-int ReaderStopRaised() {
-    return WaitForSingleObject(ReaderStopEvent(), 0) == WAIT_OBJECT_0 ? 1 : 0;
-}
-
-int WaitForReaderStop(unsigned ms) {
-    return WaitForSingleObject(ReaderStopEvent(), ms) == WAIT_OBJECT_0 ? 1 : 0;
-}
 
 int NetStartup() {
     WSADATA data;
@@ -157,7 +83,7 @@ int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t addres
         return 0;
     }
     // The connect goes on in the stack; writable means connected, an error condition refused.
-    if (WaitSocket(s, true, INFINITE) != 1) {
+    if (WaitForSocket(static_cast<uintptr_t>(s), true, kNoTimeLimit) != 1) {
         return 0;
     }
     int error = 0;
@@ -186,22 +112,24 @@ int NetSend(NetSocket s, const uint8_t* data, int count) {
             }
             continue;
         }
-        if (WSAGetLastError() != WSAEWOULDBLOCK || WaitSocket(s, true, INFINITE) != 1) {
+        if (WSAGetLastError() != WSAEWOULDBLOCK ||
+            WaitForSocket(static_cast<uintptr_t>(s), true, kNoTimeLimit) != 1) {
             return done > 0 ? done : -1;  // the bytes already taken still go to the peer
         }
     }
 }
 
-int NetWaitReadable(NetSocket s, unsigned timeout_ms) {
-    int r = WaitSocket(s, false, timeout_ms);
-    if (r == -2) {
-        return 1;  // an error condition reads at once (and fails there)
+int NetReadByteWithin(NetSocket s, uint8_t* byte, unsigned ms) {
+    // The socket is non-blocking: read what is there, and wait only when nothing is.
+    char* into = reinterpret_cast<char*>(byte);
+    int r = recv(static_cast<SOCKET>(s), into, 1, 0);
+    if (r == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        int ready = WaitForSocket(static_cast<uintptr_t>(s), false, ms);
+        if (ready == 0 || ready == -1) {
+            return ready;
+        }
+        r = recv(static_cast<SOCKET>(s), into, 1, 0);  // an error condition fails here
     }
-    return r;
-}
-
-int NetReadByte(NetSocket s, uint8_t* byte) {
-    int r = recv(static_cast<SOCKET>(s), reinterpret_cast<char*>(byte), 1, 0);
     if (r == SOCKET_ERROR) {
         return -1;
     }
@@ -237,9 +165,8 @@ int NetResolveIPv4(const char* name, uint8_t address[4]) {
     }
     CloseHandle(worker);
     // The stop signal comes first: once it is raised the answer is not wanted any more.
-    HANDLE waits[2] = {ReaderStopEvent(), lookup->done};
     int found = 0;
-    if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1 && lookup->found) {
+    if (WaitForHandle(lookup->done, kNoTimeLimit) == 1 && lookup->found) {
         memcpy(address, lookup->address, 4);
         found = 1;
     }

@@ -2,61 +2,63 @@
 
 #include <cstring>
 
-#include "link/assembler.h"
+#include "link/link_frame.h"
+#include "link/replies.h"
+#include "link/seams.h"
 #include "sockets/net_shim.h"
 #include "sockets/socket_slots.h"
 
 // Longest host name whose reply (name, its NUL, the address and the header) fits the work area.
 constexpr size_t kMaxHostName = kFrameCapacity - 10;
 
-// The number of parameter bytes the frame in the receive buffer carries after its command byte.
-// Bytes beyond them are left over from earlier frames and are never taken as parameters.
-static size_t ParamCount() {
-    uint8_t length = g_receive.bytes[kFrameLength];
+// The number of parameter bytes `frame` carries after its command byte. Bytes beyond them are not
+// part of the frame and are never taken as parameters.
+static size_t ParamCount(const uint8_t* frame) {
+    uint8_t length = frame[kFrameLength];
     return length > 0 ? length - 1u : 0u;
 }
 
 // The slot byte of the request as it is echoed in the reply: byte 4, or FF when the frame is too
 // short to carry one.
-static uint8_t SlotByte() {
-    return ParamCount() >= 1 ? g_receive.bytes[kFrameParams] : kSlotFailure;
+static uint8_t SlotByte(const uint8_t* frame) {
+    return ParamCount(frame) >= 1 ? frame[kFrameParams] : kSlotFailure;
 }
 
 static void OpenSocket() {
-    ShowStatus("open socket");
+    PanelSetStatus("open socket");
     const uint8_t reply[] = {kClassSocket, 0x00, 0x02, 0x01, AllocSocketSlot()};
     SendFrame(reply, sizeof reply);
 }
 
-static void ConnectSocket() {
-    ShowStatus("connect socket");
-    uint8_t ss = SlotByte();
+static void ConnectSocket(const uint8_t* frame) {
+    PanelSetStatus("connect socket");
+    uint8_t ss = SlotByte(frame);
     uint8_t result = 0;
-    if (ParamCount() >= 1 + 16) {
+    if (ParamCount(frame) >= 1 + 16) {
         result = static_cast<uint8_t>(
-            ConnectSocketSlot(static_cast<int8_t>(ss), g_receive.bytes + kFrameParams + 1));
+            ConnectSocketSlot(static_cast<int8_t>(ss), frame + kFrameParams + 1));
     }
     const uint8_t reply[] = {kClassSocket, 0x00, 0x03, 0x03, ss, result};
     SendFrame(reply, sizeof reply);
 }
 
-static void CloseSocket() {
-    ShowStatus("close socket");
-    uint8_t ss = SlotByte();
+static void CloseSocket(const uint8_t* frame) {
+    PanelSetStatus("close socket");
+    uint8_t ss = SlotByte(frame);
     uint8_t result = 0;
-    if (ParamCount() >= 1) {
+    if (ParamCount(frame) >= 1) {
         result = static_cast<uint8_t>(CloseSocketSlot(static_cast<int8_t>(ss)));
     }
     const uint8_t reply[] = {kClassSocket, 0x00, 0x03, 0x07, ss, result};
     SendFrame(reply, sizeof reply);
 }
 
-static void LookUpHost() {
-    ShowStatus("gethstbyname");
+static void LookUpHost(const uint8_t* frame) {
+    PanelSetStatus("gethstbyname");
     // The name must end with its NUL inside the frame, and its reply must fit the work area;
     // anything else is refused without asking the resolver.
-    const char* name = reinterpret_cast<const char*>(g_receive.bytes + kFrameParams);
-    const void* nul = memchr(name, 0, ParamCount());
+    const char* name = reinterpret_cast<const char*>(frame + kFrameParams);
+    const void* nul = memchr(name, 0, ParamCount(frame));
     size_t n = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - name) : 0;
     uint8_t address[4];
     if (nul == nullptr || n > kMaxHostName || !NetResolveIPv4(name, address)) {
@@ -76,14 +78,14 @@ static void LookUpHost() {
 }
 
 // Receive a line (0x0D) or a block (0x0F): the data goes straight into the reply from offset 6.
-static void Receive(uint8_t command) {
-    ShowStatus(command == 0x0D ? "recv a line" : "recv a buffer");
+static void Receive(const uint8_t* frame, uint8_t command) {
+    PanelSetStatus(command == 0x0D ? "recv a line" : "recv a buffer");
     uint8_t reply[kFrameCapacity];
-    uint8_t ss = SlotByte();
+    uint8_t ss = SlotByte(frame);
     uint8_t c = kSlotFailure;
-    if (ParamCount() >= 2) {
+    if (ParamCount(frame) >= 2) {
         int8_t slot = static_cast<int8_t>(ss);
-        int8_t count = static_cast<int8_t>(g_receive.bytes[kFrameParams + 1]);
+        int8_t count = static_cast<int8_t>(frame[kFrameParams + 1]);
         c = command == 0x0D ? ReceiveLine(slot, reply + 6, count)
                             : ReceiveBlock(slot, reply + 6, count);
     }
@@ -102,43 +104,43 @@ static void Receive(uint8_t command) {
     SendFrame(reply, size_t{c} + 6);
 }
 
-static void SendSocket() {
-    ShowStatus("send socket");
-    uint8_t ss = SlotByte();
+static void SendSocket(const uint8_t* frame) {
+    PanelSetStatus("send socket");
+    uint8_t ss = SlotByte(frame);
     // The data is the rest of the frame: length byte - 2 bytes from offset 5, as a signed count.
-    int8_t count = static_cast<int8_t>(g_receive.bytes[kFrameLength] - 2);
+    int8_t count = static_cast<int8_t>(frame[kFrameLength] - 2);
     int result = -1;
-    if (ParamCount() >= 1) {
-        result = SendOnSlot(static_cast<int8_t>(ss), g_receive.bytes + kFrameParams + 1, count);
+    if (ParamCount(frame) >= 1) {
+        result = SendOnSlot(static_cast<int8_t>(ss), frame + kFrameParams + 1, count);
     }
     const uint8_t reply[] = {kClassSocket, 0x00, 0x03, 0x0E, ss, static_cast<uint8_t>(result)};
     SendFrame(reply, sizeof reply);
 }
 
-void HandleSocketCommand() {
-    uint8_t command = g_receive.bytes[kFrameCommand];
+void HandleSocketCommand(const uint8_t* frame, size_t) {
+    uint8_t command = frame[kFrameCommand];
     switch (command) {
         case 0x01:
             OpenSocket();
             break;
         case 0x03:
-            ConnectSocket();
+            ConnectSocket(frame);
             break;
         case 0x07:
-            CloseSocket();
+            CloseSocket(frame);
             break;
         case 0x08:
-            LookUpHost();
+            LookUpHost(frame);
             break;
         case 0x0D:
         case 0x0F:
-            Receive(command);
+            Receive(frame, command);
             break;
         case 0x0E:
-            SendSocket();
+            SendSocket(frame);
             break;
         default:
-            ReportUnknownCommand();
+            ReportUnknownCommand(frame);
             break;
     }
 }

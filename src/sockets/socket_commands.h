@@ -1,6 +1,10 @@
 // The socket commands of the link (class 0x11).
 #pragma once
 
-// Handles the complete class-0x11 frame in the receive buffer and sends its reply. An unknown
-// command code is reported as unknown and gets no reply.
-void HandleSocketCommand();
+#include <cstddef>
+#include <cstdint>
+
+// Answers the complete class-0x11 frame at the start of the `n` held bytes (n >= 4 and at least its
+// length byte + 3) and sends its reply. An unknown command code is reported as unknown and gets no
+// reply.
+void HandleSocketCommand(const uint8_t* frame, size_t n);

@@ -1,37 +1,38 @@
 #include "sockets/socket_slots.h"
 
+namespace {
+
+// The one slot table of the run: every slot free (kNoSocket) and the cursor at 0 at start.
+struct SocketSlotTable {
+    NetSocket socket[kSocketSlots];
+    int cursor;  // where the next allocation begins its search: 0 to 7
+};
 SocketSlotTable g_slots = {
-    {{kNoSocket},
-     {kNoSocket},
-     {kNoSocket},
-     {kNoSocket},
-     {kNoSocket},
-     {kNoSocket},
-     {kNoSocket},
-     {kNoSocket}},
+    {kNoSocket, kNoSocket, kNoSocket, kNoSocket, kNoSocket, kNoSocket, kNoSocket, kNoSocket},
     0,
 };
 
-// The socket of `slot`, or kNoSocket for a free slot or an index outside the table.
-static NetSocket SlotSocket(int8_t slot) {
+}  // namespace
+
+NetSocket SlotSocket(int8_t slot) {
     if (slot < 0 || slot >= kSocketSlots) {
         return kNoSocket;
     }
-    return g_slots.slot[slot].socket;
+    return g_slots.socket[slot];
 }
 
 uint8_t AllocSocketSlot() {
     for (int probe = 0; probe < kSocketSlots; ++probe) {
         int slot = (g_slots.cursor + probe) % kSocketSlots;
-        if (g_slots.slot[slot].socket != kNoSocket) {
+        if (g_slots.socket[slot] != kNoSocket) {
             continue;
         }
         NetSocket s = NetOpenTcp();
         if (s == kNoSocket) {
             return kSlotFailure;
         }
-        g_slots.slot[slot].socket = s;
-        g_slots.cursor = static_cast<SlotCursor>((slot + 1) % kSocketSlots);
+        g_slots.socket[slot] = s;
+        g_slots.cursor = (slot + 1) % kSocketSlots;
         return static_cast<uint8_t>(slot);
     }
     return kSlotFailure;
@@ -43,7 +44,7 @@ int CloseSocketSlot(int8_t slot) {
         return 0;
     }
     NetCloseSocket(s);
-    g_slots.slot[slot].socket = kNoSocket;
+    g_slots.socket[slot] = kNoSocket;
     return 1;
 }
 
@@ -81,12 +82,9 @@ static uint8_t ReceiveBytes(int8_t slot, uint8_t* buffer, int8_t count, bool end
     }
     int received = 0;
     while (received < count) {
-        if (NetWaitReadable(s, kReceiveWaitMs) != 1) {
-            break;  // a second of silence, a failed wait, or the reader is stopping
-        }
-        if (NetReadByte(s, buffer + received) != 1) {
-            // The peer has closed, or the read failed: the socket would keep reporting readable
-            // without ever delivering another byte, so the receive ends with what it has.
+        if (NetReadByteWithin(s, buffer + received, kReceiveWaitMs) != 1) {
+            // A second of silence, the peer has closed, the read failed or the reader is stopping:
+            // the receive ends with what it has.
             break;
         }
         ++received;

@@ -1,5 +1,6 @@
 // The eight TCP socket slots through which the device addresses its connections, and the blocking
-// operations on them. Everything here runs on the reader thread; nothing is locked.
+// operations on them. The table is private to them. Everything here runs on the reader thread;
+// nothing is locked.
 #pragma once
 
 #include <cstddef>
@@ -18,22 +19,6 @@ constexpr int kSocketSlots = 8;
 
 // The slot result that means "no slot" or "nothing received".
 constexpr uint8_t kSlotFailure = 0xFF;
-
-// One slot: the socket it holds, or kNoSocket while it is free.
-struct SocketSlot {
-    NetSocket socket;
-};
-
-// Where the next allocation begins its search: 0 to 7.
-using SlotCursor = int8_t;
-
-struct SocketSlotTable {
-    SocketSlot slot[kSocketSlots];
-    SlotCursor cursor;
-};
-
-// The one slot table of the run: all slots free and the cursor at 0 at start.
-extern SocketSlotTable g_slots;
 
 // Slot indexes and data counts come from the frame as single bytes read as signed 8-bit values, so
 // a count is at most 127. Only 0 to 7 name a slot; every operation below treats any other index
@@ -60,8 +45,8 @@ int ConnectSocketSlot(int8_t slot, const uint8_t address[16]);
 // anything.
 int SendOnSlot(int8_t slot, const uint8_t* data, int8_t count);
 
-// Receives up to `count` bytes into `buffer`, each fetched by its own readiness wait of at most
-// kReceiveWaitMs and its own one-byte read. Ends at the count, at the first wait that times out, or
+// Receives up to `count` bytes into `buffer`, each fetched by its own one-byte read that waits at
+// most kReceiveWaitMs for it. Ends at the count, at the first wait that times out, or
 // when the peer has closed, a read fails or the reader is stopped. Returns the number stored (1 to
 // count), or 0xFF when none was. A count of 0 or less returns 0xFF without touching the socket.
 uint8_t ReceiveBlock(int8_t slot, uint8_t* buffer, int8_t count);
@@ -72,3 +57,7 @@ uint8_t ReceiveLine(int8_t slot, uint8_t* buffer, int8_t max);
 
 // Closes every socket still held and puts the table back to start. For tests.
 void ResetSocketSlots();
+
+// The socket `slot` holds, or kNoSocket when it is free or no slot. For the benchmark, which looks
+// at what is waiting in it.
+NetSocket SlotSocket(int8_t slot);

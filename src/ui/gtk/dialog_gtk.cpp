@@ -1,22 +1,17 @@
 // The program entry and the control dialog of the Linux program: the window built from the
-// "ZUNDRDLG" template, its start (socket library, COM1 at 9600 bit/s), the port and speed controls,
-// and its end. Everything here runs on the window's thread.
+// "ZUNDRDLG" template, drawn here and forwarded to the controller (control/controller.h).
+// Everything here runs on the window's thread.
 #include <gtk/gtk.h>
 
 #include <string>
-#include <vector>
 
-#include "serial/serial_link.h"
-#include "serial/serial_posix.h"
-#include "sockets/net_shim.h"
+#include "control/controller.h"
 #include "ui/gtk/panel_gtk.h"
-#include "ui/gtk/usb_ports.h"
+#include "ui/gtk/port_discovery.h"
 
 extern "C" void zundrel_register_resource(void);
 
 namespace {
-
-constexpr int kComPorts = 4;  // "COM1:" to "COM4:", then the USB serial ports
 
 // The one control dialog of the run.
 struct ControlDialog {
@@ -26,40 +21,14 @@ struct ControlDialog {
     GtkToggleButton* speed38400;
     GtkEntry* status;
     GtkEntry* logPath;
-    std::vector<int> portNumbers;  // the serial port number of each list item
-    bool ended;
 };
 ControlDialog g_dialog;
 
-// Fills the port list: "COM1:" to "COM4:", then the USB serial ports present now, shown by their
-// paths and added to the serial port table under the next numbers.
-void FillPortList() {
-    for (int i = 1; i <= kComPorts; ++i) {
-        std::string name = "COM" + std::to_string(i) + ":";
-        gtk_combo_box_text_append_text(g_dialog.ports, name.c_str());
-        g_dialog.portNumbers.push_back(i);
-    }
-    for (const std::string& path : ListUsbSerialPorts("/dev")) {
-        int number = AddSerialPort(path.c_str(), path.c_str());
-        if (number == 0) {
-            break;  // the table is full
-        }
-        gtk_combo_box_text_append_text(g_dialog.ports, path.c_str());
-        g_dialog.portNumbers.push_back(number);
-    }
-}
-
-// Cancel: close box, Esc or the window manager's close. Releases the sockets, closes the port
-// (which stops the reader) and ends the program.
+// Cancel: close box, Esc or the window manager's close ends the program.
 void EndDialog() {
-    if (g_dialog.ended) {
-        return;
+    if (ControlEnd()) {
+        gtk_main_quit();
     }
-    g_dialog.ended = true;
-    NetCleanup();
-    ClosePort();
-    PanelDismissErrorBox();
-    gtk_main_quit();
 }
 
 gboolean OnDeleteEvent(GtkWidget*, GdkEvent*, gpointer) {
@@ -88,18 +57,12 @@ gboolean OnKeyPress(GtkWidget*, GdkEventKey* event, gpointer) {
 // button that a click on the other one unchecks also reports a click, and is ignored.
 void OnSpeedClicked(GtkButton* button, gpointer data) {
     if (gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(button))) {
-        SetBaudRate(GPOINTER_TO_UINT(data));
+        ControlSetSpeed(GPOINTER_TO_UINT(data));
     }
 }
 
 void OnPortChanged(GtkComboBox* list, gpointer) {
-    int index = gtk_combo_box_get_active(list);
-    if (index < 0 || static_cast<size_t>(index) >= g_dialog.portNumbers.size()) {
-        return;
-    }
-    ClosePort();
-    PanelDismissErrorBox();
-    OpenPort(g_dialog.portNumbers[index]);
+    ControlPickPort(gtk_combo_box_get_active(list));
 }
 
 // Applies the dialog's font and control metrics to the whole program.
@@ -131,16 +94,17 @@ void CreateDialog() {
     g_list_free(cells);
 }
 
-// The dialog's start: socket library, 9600 checked, the port list with COM1: selected, COM1 opened
-// at 9600 bit/s. The signals are connected last, so the start itself triggers none of them.
+// The dialog's start: the USB serial ports present now join the port list after COM1: to COM4:,
+// shown by their paths, then the controller starts. The signals are connected last, so the start
+// itself triggers none of them.
 void InitDialog() {
     PanelAttach(g_dialog.window, g_dialog.status, g_dialog.logPath);
-    NetStartup();
-    gtk_toggle_button_set_active(g_dialog.speed9600, TRUE);
-    FillPortList();
-    gtk_combo_box_set_active(GTK_COMBO_BOX(g_dialog.ports), 0);
-    OpenPort(1);
-    SetBaudRate(9600);
+    for (const std::string& path : ListUsbSerialPorts("/dev")) {
+        if (AddPort(path.c_str(), path.c_str()) < 0) {
+            break;  // the table is full
+        }
+    }
+    ControlStart();
 
     g_signal_connect(g_dialog.window, "delete-event", G_CALLBACK(OnDeleteEvent), nullptr);
     g_signal_connect(g_dialog.window, "key-press-event", G_CALLBACK(OnKeyPress), nullptr);
@@ -152,6 +116,18 @@ void InitDialog() {
 }
 
 }  // namespace
+
+void ViewCheckSpeed(unsigned speed) {
+    gtk_toggle_button_set_active(speed == 9600 ? g_dialog.speed9600 : g_dialog.speed38400, TRUE);
+}
+
+void ViewAddPortItem(const char* label) {
+    gtk_combo_box_text_append_text(g_dialog.ports, label);
+}
+
+void ViewSelectPortItem(int index) {
+    gtk_combo_box_set_active(GTK_COMBO_BOX(g_dialog.ports), index);
+}
 
 // Shows the control dialog and returns 0 when the user has closed it.
 int main(int argc, char** argv) {

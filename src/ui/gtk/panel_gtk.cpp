@@ -3,19 +3,17 @@
 // on its own descriptors, so the window's thread can stop the reader at any moment.
 #include "ui/gtk/panel_gtk.h"
 
-#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
 
+#include "control/controller.h"
 #include "link/seams.h"
-#include "sockets/net_posix.h"
-#include "sockets/net_shim.h"
+#include "wait/stop_signal.h"
 
 namespace {
 
@@ -147,22 +145,8 @@ gboolean DismissErrorBoxOf(gpointer data) {
 
 // Waits until the box has been dismissed or the stop signal is raised. Returns 1 when dismissed.
 int WaitDismissedOrStop() {
-    struct pollfd fds[2] = {{g_errorBox.dismissedFd, POLLIN, 0}, {ReaderStopFd(), POLLIN, 0}};
-    for (;;) {
-        if (ReaderStopRaised()) {
-            return 0;
-        }
-        int r = poll(fds, 2, -1);
-        if (r < 0 && errno != EINTR) {
-            return 0;
-        }
-        if (r > 0 && (fds[0].revents & POLLIN) != 0) {
-            return 1;
-        }
-        if (r > 0 && (fds[1].revents & POLLIN) != 0) {
-            return 0;
-        }
-    }
+    int r = WaitForDescriptor(g_errorBox.dismissedFd, POLLIN, kNoTimeLimit);
+    return r > 0 && (r & POLLIN) != 0 ? 1 : 0;
 }
 
 }  // namespace

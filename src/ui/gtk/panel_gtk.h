@@ -8,7 +8,3 @@
 // Connects the panel to the dialog's window, status field and log field. Called once on the
 // window's thread before the first port is opened.
 void PanelAttach(GtkWindow* window, GtkEntry* status, GtkEntry* logPath);
-
-// Takes down an error box left over from a reader that has been stopped. Called on the window's
-// thread right after the port has been closed. Does nothing when no box is up.
-void PanelDismissErrorBox();

@@ -1,13 +1,14 @@
-// The Windows program: the control dialog, the program entry, and the panel functions through
-// which the reader thread reaches the dialog.
+// The Windows program: the control dialog, drawn here and forwarded to the controller
+// (control/controller.h), the program entry, and the panel functions through which the reader
+// thread reaches the dialog.
 #include <windows.h>
 
 #include <cstring>
 
+#include "control/controller.h"
 #include "link/seams.h"
-#include "serial/serial_link.h"
-#include "sockets/net_shim.h"
 #include "ui/win32/resource.h"
+#include "wait/stop_signal.h"
 
 namespace {
 
@@ -17,8 +18,6 @@ HWND volatile g_dialog = NULL;
 // The status label waiting to be shown. The reader thread swaps a fresh copy in and posts a note;
 // the dialog's thread swaps it out and shows it. No thread ever waits for the other.
 PVOID volatile g_pendingStatus = NULL;
-
-const char* const kPortNames[] = {"COM1:", "COM2:", "COM3:", "COM4:"};
 
 constexpr UINT kShowStatusMessage = WM_APP + 1;
 
@@ -62,15 +61,7 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
     switch (message) {
         case WM_INITDIALOG:
             g_dialog = dialog;
-            NetStartup();
-            CheckDlgButton(dialog, IDC_SPEED_9600, BST_CHECKED);
-            for (const char* name : kPortNames) {
-                SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_ADDSTRING, 0,
-                                    reinterpret_cast<LPARAM>(name));
-            }
-            SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_SETCURSEL, 0, 0);
-            OpenPort(1);
-            SetBaudRate(9600);
+            ControlStart();
             return TRUE;
         case kShowStatusMessage:
             ShowPendingStatus(dialog);
@@ -80,31 +71,23 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
             WORD code = HIWORD(wparam);
             switch (id) {
                 case IDCANCEL:
-                    // Stop the reader first, so a socket call that the shutdown breaks does not
-                    // answer the device; then shut the socket library and close the port.
-                    RaiseReaderStop();
-                    NetCleanup();
-                    ClosePort();
+                    ControlEnd();
                     EndDialog(dialog, 0);
                     return TRUE;
                 case IDC_SPEED_9600:
                     if (code == BN_CLICKED) {
-                        SetBaudRate(9600);
+                        ControlSetSpeed(9600);
                     }
                     return FALSE;
                 case IDC_SPEED_38400:
                     if (code == BN_CLICKED) {
-                        SetBaudRate(38400);
+                        ControlSetSpeed(38400);
                     }
                     return FALSE;
                 case IDC_PORT_LIST:
                     if (code == CBN_SELCHANGE) {
-                        LRESULT index =
-                            SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_GETCURSEL, 0, 0);
-                        if (index >= 0 && index <= 3) {
-                            ClosePort();
-                            OpenPort(static_cast<int>(index) + 1);
-                        }
+                        ControlPickPort(static_cast<int>(
+                            SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_GETCURSEL, 0, 0)));
                     }
                     return FALSE;
                 default:
@@ -117,6 +100,22 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
 }
 
 }  // namespace
+
+void ViewCheckSpeed(unsigned speed) {
+    CheckDlgButton(g_dialog, speed == 9600 ? IDC_SPEED_9600 : IDC_SPEED_38400, BST_CHECKED);
+}
+
+void ViewAddPortItem(const char* label) {
+    SendDlgItemMessageA(g_dialog, IDC_PORT_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
+}
+
+void ViewSelectPortItem(int index) {
+    SendDlgItemMessageA(g_dialog, IDC_PORT_LIST, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+// The reader's message box ends with the reader itself (WatchBox), which ClosePort awaits: no box
+// is left to take down.
+void PanelDismissErrorBox() {}
 
 void PanelSetStatus(const char* label) {
     HWND dialog = g_dialog;

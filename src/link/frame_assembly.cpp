@@ -1,49 +1,32 @@
-#include "link/assembler.h"
+#include "link/frame_assembly.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "adapter/adapter.h"
-#include "link/seams.h"
+#include "link/link_frame.h"
+#include "link/replies.h"
 #include "log/traffic_log.h"
-#include "sockets/net_shim.h"
 #include "sockets/socket_commands.h"
 
+namespace {
+
+// The one receive buffer of the run; touched by the reader thread only. The frame always begins
+// at bytes[0].
+struct ReceiveBuffer {
+    uint8_t bytes[kFrameCapacity];
+    size_t count;
+};
 ReceiveBuffer g_receive;
 
-void ResetReceiveBuffer() {
-    g_receive.count = 0;
-}
-
-void ShowStatus(const char* label) {
-    PanelSetStatus(label);
-}
-
-void SendFrame(const uint8_t* bytes, size_t n) {
-    if (ReaderStopRaised()) {
-        return;  // the port is being closed: the interrupted command does not answer
-    }
-    WriteLogLine('S', bytes, n);
-    WritePort(bytes, n);
-}
-
-void ReportUnknownCommand() {
-    ShowStatus("unkown command!");
-    char text[64];
-    snprintf(text, sizeof text, "unkown command (%02X:%02X)", g_receive.bytes[kFrameClass],
-             g_receive.bytes[kFrameCommand]);
-    PanelShowError(text);
-}
-
 // Drops the first `k` held bytes, moving the rest to the start.
-static void DropHeld(size_t k) {
+void DropHeld(size_t k) {
     memmove(g_receive.bytes, g_receive.bytes + k, g_receive.count - k);
     g_receive.count -= k;
 }
 
 // While the adapter is off, drops bytes until the buffer starts with the sync frame. Returns true
 // when it does.
-static bool HuntSync() {
+bool HuntSync() {
     size_t skip = 0;
     while (g_receive.count - skip >= sizeof kSyncFrame &&
            memcmp(g_receive.bytes + skip, kSyncFrame, sizeof kSyncFrame) != 0) {
@@ -53,32 +36,31 @@ static bool HuntSync() {
     return g_receive.count >= sizeof kSyncFrame;
 }
 
-static void Dispatch() {
-    switch (g_receive.bytes[kFrameClass]) {
+// Hands the complete frame at the start of the `n` held bytes to the handler of its class.
+void Dispatch(const uint8_t* frame, size_t n) {
+    switch (frame[kFrameClass]) {
         case kClassAdapter:
-            HandleAdapterCommand();
+        case kClassPowerOff:
+            HandleAdapterCommand(frame, n);
             break;
         case kClassStatus:
-            HandleStatusCommand();
-            break;
-        case kClassPowerOff:
-            HandlePowerOffCommand();
+            HandleStatusCommand(frame, n);
             break;
         case kClassSocket:
-            HandleSocketCommand();
+            HandleSocketCommand(frame, n);
             break;
         default:
-            ReportUnknownCommand();
+            ReportUnknownCommand(frame);
             break;
     }
 }
 
 // Runs the assembly steps on what is held. Returns true when a frame was dispatched.
-static bool AssembleHeld() {
+bool AssembleHeld() {
     if (g_receive.count < 4) {
         return false;
     }
-    if (!g_adapter.powered && !HuntSync()) {
+    if (!AdapterPowered() && !HuntSync()) {
         return false;
     }
     uint8_t length = g_receive.bytes[kFrameLength];
@@ -92,9 +74,19 @@ static bool AssembleHeld() {
         return false;
     }
     WriteLogLine('R', g_receive.bytes, g_receive.count);
-    Dispatch();
+    Dispatch(g_receive.bytes, g_receive.count);
     g_receive.count = 0;
     return true;
+}
+
+}  // namespace
+
+void ResetReceiveBuffer() {
+    g_receive.count = 0;
+}
+
+size_t HeldByteCount() {
+    return g_receive.count;
 }
 
 void FeedReceivedBytes(const uint8_t* bytes, size_t n) {

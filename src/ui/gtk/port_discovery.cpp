@@ -1,4 +1,4 @@
-#include "ui/gtk/usb_ports.h"
+#include "ui/gtk/port_discovery.h"
 
 #include <dirent.h>
 

@@ -1,0 +1,48 @@
+// What the control dialog does, for both front ends: its start, a port picked, a speed clicked and
+// its end, over the table of the ports the port list offers. A front end draws the dialog and
+// forwards its controls here; everything here runs on the window's thread.
+#pragma once
+
+#include <cstddef>
+
+// --- Drawn by the front end: each front end defines these ----------------------------------------
+
+// Checks the speed button of `speed` (9600 or 38400 bit/s) without reporting a click.
+void ViewCheckSpeed(unsigned speed);
+
+// Appends `label` to the port list.
+void ViewAddPortItem(const char* label);
+
+// Selects item `index` (from 0) of the port list without reporting a pick.
+void ViewSelectPortItem(int index);
+
+// Takes down an error box left from a reader that has been stopped. Called right after the port
+// has been closed. Does nothing when no box is up.
+void PanelDismissErrorBox();
+
+// --- Forwarded by the front end ------------------------------------------------------------------
+
+// Largest number of ports the port table holds, COM1: to COM4: included.
+constexpr int kMaxPorts = 32;
+
+// Appends a port shown as `label` on the device `device` (each cut to 127 characters) to the table,
+// after COM1: to COM4:. Called before ControlStart. Returns its item index, or -1 when the table is
+// full.
+int AddPort(const char* label, const char* device);
+
+// The dialog's start: the socket library, 9600 checked, the port list (COM1: to COM4:, then the
+// ports added) with COM1: selected, COM1: opened at 9600 bit/s.
+void ControlStart();
+
+// The user picked item `index` of the port list: closes the port, takes down a box left from its
+// reader and opens the port picked (silently nothing when it cannot be opened). An index outside
+// the list does nothing.
+void ControlPickPort(int index);
+
+// The user clicked the button of `speed`, the one already checked included: sets that speed.
+void ControlSetSpeed(unsigned speed);
+
+// The dialog's end: raises the stop signal first, so that a socket call broken by the release of
+// the sockets cannot answer, then releases the sockets, closes the port and takes down a box left
+// up. Returns 1, or 0 when the dialog had already ended (nothing is done again).
+int ControlEnd();
