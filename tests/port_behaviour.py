@@ -212,7 +212,8 @@ def long_run(row):
             slot = "%02X" % (len(done) % 8)
             done.append(slot)
             row.talk("11 00 01 01 -> 11 00 02 01 " + slot, CONNECT_SLOT % (slot, slot),
-                     "11 00 05 0E %s 'abc' -> 11 00 03 0E %s 03" % (slot, slot), "peer expect 'abc'",
+                     "11 00 05 0E %s 'abc' -> 11 00 03 0E %s 03" % (slot, slot),
+                     "peer expect 'abc'",
                      "11 00 0B 08 'localhost' 00 -> 11 00 10 08 01 'localhost' 00 7F 00 00 01",
                      "11 00 02 07 %s -> 11 00 03 07 %s 01" % (slot, slot), "peer gone")
 

@@ -223,7 +223,8 @@ class Target:
     # with a pty, harness_serial's real port and reader thread take it from the pseudo-terminal.
     def __init__(self, program, pty=None):
         self.harness, self.pty = Harness(program), pty
-        assert not pty or self.harness.command("open " + pty.path) == "open 1", "the port did not open"
+        opened = not pty or self.harness.command("open " + pty.path) == "open 1"
+        assert opened, "the port did not open"
 
     def set_log(self, path):
         self.harness.command("log " + path)

@@ -75,7 +75,8 @@ class Driver:
         self.window = wait_for("the dialog", lambda: find(self.app, pyatspi.ROLE_FRAME))[0]
         texts = find(self.window, pyatspi.ROLE_TEXT)
         editable = [t.getState().contains(pyatspi.STATE_EDITABLE) for t in texts]
-        self.log_field, self.status_field = texts[editable.index(True)], texts[editable.index(False)]
+        self.log_field = texts[editable.index(True)]
+        self.status_field = texts[editable.index(False)]
         self.ports = find(self.window, pyatspi.ROLE_COMBO_BOX)[0]
         self.wid = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
                                    "^Zundrel$"], capture_output=True, text=True,

@@ -4,6 +4,8 @@
 # conversation is the transcripts, played on COM1 as at every other level.
 
 import os
+import socket
+import struct
 import sys
 import termios
 import time
@@ -67,15 +69,27 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
     driver.dismiss_box()
     assert com1.read(5) == bytes.fromhex("02 00 02 02 02")
 
-    print("a port picked during the dial-up pause: closed at once, no reply", flush=True)
-    com1.write(bytes.fromhex("01 00 01 08"))
-    wait_for("status dialup", lambda: driver.status() == "dialup")
+    print("a port picked while a connect waits for ever: closed at once, no reply", flush=True)
     driver.click_speed(38400)
+    stalled = socket.create_server(("127.0.0.1", 0), backlog=0)  # its full backlog never answers
+    fillers = [socket.socket() for _ in range(3)]
+    for filler in fillers:
+        filler.setblocking(False)
+        filler.connect_ex(stalled.getsockname())
+    port = struct.pack("<H", stalled.getsockname()[1])
+    for request, reply in (("11 00 02 07 00", "11 00 03 07 00 01"),
+                           ("11 00 01 01", "11 00 02 01 00")):
+        com1.write(bytes.fromhex(request))  # slot 0, which the sockets transcript left open
+        assert com1.read(len(bytes.fromhex(reply))) == bytes.fromhex(reply)
+    com1.write(bytes.fromhex("11 00 12 03 00 00 02") + port + bytes([127, 0, 0, 1]) + bytes(8))
+    wait_for("status connect socket", lambda: driver.status() == "connect socket")
     driver.pick_port(2)
     wait_for("COM3 at 38400 bit/s", lambda: com3.speed() == termios.B38400)
-    assert com1.read(1, timeout=0.7) == b"", "the interrupted dial-up replied"
+    assert com1.read(1, timeout=0.5) == b"", "the interrupted connect replied"
     com3.write(STATUS)
     assert com3.read(5) == bytes.fromhex("02 00 02 02 02")
+    for s in [stalled] + fillers:
+        s.close()
 
     print("speed: the checked button sets its speed again; 9600", flush=True)
     attrs = termios.tcgetattr(com3.slave)
