@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
+#include "device_sim.h"
+#include "loopback_server.h"
 #include "serial/port_probes_posix.h"
 #include "serial/serial_port.h"
 #include "sockets/socket_slots.h"
-#include "device_sim.h"
-#include "loopback_server.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -126,7 +126,9 @@ struct ThreadStats {
 // The stats of the thread named `name` in this process.
 ThreadStats StatsOfThread(const char* name) {
     ThreadStats stats;
-    DIR* dir = opendir("/proc/self/task");
+    // By the process id: /proc/self/task does not list the other threads on every kernel.
+    std::string tasks = "/proc/" + std::to_string(getpid()) + "/task";
+    DIR* dir = opendir(tasks.c_str());
     if (dir == nullptr) {
         return stats;
     }
@@ -134,7 +136,7 @@ ThreadStats StatsOfThread(const char* name) {
         if (entry->d_name[0] == '.') {
             continue;
         }
-        std::string base = std::string("/proc/self/task/") + entry->d_name;
+        std::string base = tasks + "/" + entry->d_name;
         char comm[64] = "";
         if (FILE* f = fopen((base + "/comm").c_str(), "r")) {
             if (fgets(comm, sizeof comm, f) == nullptr) {
@@ -253,6 +255,52 @@ Figures MeasurePortSwitch(DeviceSim* ends[2], StalledListener& listener, int cou
     return FiguresOf(millis);
 }
 
+// Open descriptors and resident kilobytes of this process.
+struct Usage {
+    int fds;
+    long kb;
+};
+Usage UsageNow() {
+    Usage u = {-3, -1};  // ".", ".." and the folder's own descriptor are not counted
+    if (DIR* d = opendir("/proc/self/fd")) {
+        for (; readdir(d) != nullptr; ++u.fds) {
+        }
+        closedir(d);
+    }
+    if (FILE* f = fopen("/proc/self/statm", "r")) {
+        long pages;
+        if (fscanf(f, "%*s %ld", &pages) == 1) {
+            u.kb = pages * (sysconf(_SC_PAGESIZE) / 1024);
+        }
+        fclose(f);
+    }
+    return u;
+}
+
+// Switches the port `count` times between `a` and `b` while the device has just written 64
+// status requests that the reader is answering. Returns the ClosePort times in milliseconds;
+// median -1 when a port did not reopen.
+Figures MeasureBusySwitch(DeviceSim* ends[2], int count) {
+    std::vector<double> millis;
+    Bytes burst;
+    for (int i = 0; i < 64; ++i) {
+        burst.insert(burst.end(), kStatusRequest.begin(), kStatusRequest.end());
+    }
+    int at = 0;
+    for (int i = 0; i < count; ++i) {
+        ends[at]->Write(burst);
+        Clock::time_point start = Clock::now();
+        ClosePort();
+        millis.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        ends[at]->Quiet(std::chrono::milliseconds(0));  // the replies that were sent
+        at = 1 - at;
+        if (OpenPortDevice(ends[at]->SlavePath().c_str()) != 1) {
+            return {-1, -1, -1};
+        }
+    }
+    return FiguresOf(millis);
+}
+
 void Print(const char* what, const Figures& f) {
     printf("  %-16s median %8.1f   p99 %8.1f   max %9.1f\n", what, f.median, f.p99, f.max);
 }
@@ -349,13 +397,49 @@ int main(int argc, char** argv) {
            switches);
     Print("switch", port);
 
-    // Idle, with the port open (on `device`, after an even number of switches).
+    // A long run: memory and descriptors after 1,000 frames and after 100,000 more.
+    const int frames = 100000;
+    Measure(device, 1000);
+    Usage first = UsageNow();
+    Figures longRun = Measure(device, frames);
+    Usage last = UsageNow();
+    if (longRun.median < 0) {
+        fprintf(stderr, "a reply of the long run went wrong\n");
+        return 1;
+    }
+    printf(
+        "long run of %d status requests: resident %ld KiB, then %ld KiB (%+ld); descriptors "
+        "%d, then %d\n",
+        frames, first.kb, last.kb, last.kb - first.kb, first.fds, last.fds);
+
+    // Port switches while the device's requests are still being answered.
+    const int busySwitches = 1000;
+    Figures busy = MeasureBusySwitch(ends, busySwitches);
+    if (busy.median < 0) {
+        fprintf(stderr, "a port did not reopen\n");
+        return 1;
+    }
+    printf("ClosePort while 64 requests are being answered, %d switches, ms:\n", busySwitches);
+    Print("ClosePort", busy);
+
+    // Idle, with the port open (on `device`, after an even number of switches), once its new
+    // reader has answered a request (and so has its name).
+    device.Quiet(std::chrono::milliseconds(100));  // replies left from the last burst
+    if (device.Request(kStatusRequest, 5).size() != 5) {
+        fprintf(stderr, "no answer after the switches\n");
+        return 1;
+    }
     clockid_t clock;
     if (!ReaderCpuClock(&clock)) {
         fprintf(stderr, "no reader thread\n");
         return 1;
     }
+    // A thread's new name can take a moment to show in /proc on some kernels.
     ThreadStats before = StatsOfThread("zundrel-reader");
+    for (int i = 0; i < 100 && before.ticks < 0; ++i) {
+        usleep(10000);
+        before = StatsOfThread("zundrel-reader");
+    }
     long long nanosBefore = CpuNanos(clock);
     sleep(10);
     long long nanosUsed = CpuNanos(clock) - nanosBefore;
