@@ -31,7 +31,8 @@ def run(*args):
 
 def private_dev(root, ptys):
     # Refuses to go on outside a mount namespace of its own; moves a /dev over the machine's in
-    # which ttyS0 to ttyS3 are the test's pseudo-terminals, and checks that they are.
+    # which ttyS0 to ttyS3 are the test's pseudo-terminals, and checks that they are; empties the
+    # resolver's file, so that a lookup asks 127.0.0.1 and never a name server elsewhere.
     if os.readlink("/proc/self/ns/mnt") == os.readlink("/proc/%d/ns/mnt" % os.getppid()):
         raise SystemExit("not in a private mount namespace (run run_dialog_e2e.sh): refusing")
     dev = os.path.join(root, "dev")
@@ -46,6 +47,7 @@ def private_dev(root, ptys):
     run("mount", "--bind", "/dev/pts", os.path.join(dev, "pts"))
     run("mount", "-t", "tmpfs", "-o", "mode=1777", "zundrel-e2e-shm", os.path.join(dev, "shm"))
     run("mount", "--move", dev, "/dev")
+    run("mount", "--bind", "/dev/null", "/etc/resolv.conf")  # lookups never leave the machine
     for name, pty in zip(PORTS, ptys):
         assert os.stat("/dev/" + name).st_rdev == os.fstat(pty.slave).st_rdev, "refusing"
 
