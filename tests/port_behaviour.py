@@ -115,7 +115,8 @@ def replugged(row):
     row.command("speed 38400")
     assert row.command("open " + link) == ["1"]
     row.talk(POWER_ON, OPEN, CONNECT)
-    old, fds = os.fstat(row.target.pty.slave).st_rdev, "/proc/%d/fd/" % row.target.harness.process.pid
+    old = os.fstat(row.target.pty.slave).st_rdev
+    fds = "/proc/%d/fd/" % row.target.harness.process.pid
     os.close(row.target.pty.master)
     os.remove(link)
     assert row.target.harness.wait("port") == "port 5", "lost"
