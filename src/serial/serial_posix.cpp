@@ -204,7 +204,7 @@ void FixedPortDevice(int number, char* buf, size_t size) {
 }
 
 int OpenPortDevice(const char* path) {
-    if (g_serial.port >= 0) {
+    if (g_serial.port >= 0 || g_serial.readerRunning) {
         ClosePort();  // the window always closes first; never leak the old port
     }
     snprintf(g_serial.path, sizeof g_serial.path, "%s", path);
