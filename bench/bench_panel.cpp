@@ -1,5 +1,6 @@
 // The benchmark's panel: no window, no log, no box. Costs the core as little as a panel can.
 #include "link/seams.h"
+#include "serial/serial_port.h"
 
 void PanelSetStatus(const char*) {}
 
@@ -11,3 +12,5 @@ size_t PanelGetLogPath(char* buf, size_t size) {
 }
 
 void PanelShowError(const char*) {}
+
+void PanelPortStateChanged() {}

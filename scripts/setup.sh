@@ -13,10 +13,10 @@ for arg in "$@"; do
 done
 packages=(
   # the Linux program: compiler and build tools (g++ and make rather than build-essential, whose
-  # Debian packaging tools bring Perl along), GTK 3 (its SVG loader draws the theme's images), and a
-  # Japanese gothic font for the dialog's texts
+  # Debian packaging tools bring Perl along), GTK 3 (its SVG loader draws the theme's images),
+  # libudev (the USB serial ports and their return), and a Japanese gothic font for the dialog's texts
   g++ make cmake pkg-config
-  libgtk-3-dev libglib2.0-dev-bin librsvg2-common fonts-ipafont-gothic
+  libgtk-3-dev libglib2.0-dev-bin librsvg2-common libudev-dev fonts-ipafont-gothic
   # the session bus that GTK's settings store (dconf) depends on, without systemd, which a desktop
   # has anyway and a minimal system would otherwise get only for that
   dbus-x11

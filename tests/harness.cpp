@@ -7,14 +7,16 @@
 //      open PATH        open the terminal at PATH as the port; prints "open 1" or "open 0"
 //      close            close the port; prints "closed MS" (how long it took)
 //      speed N          choose N bit/s
-//      state            prints "state COUNT POWERED DIALED FAILED" (receive buffer, adapter, port)
+//      state            prints "state COUNT POWERED DIALED FAILED PORT" (receive buffer, adapter,
+//                       port failed, port state: serial_port.h's PortStateCode)
 //      idle MS          prints "idle NS": the reader's CPU time over the next MS milliseconds
 //      usage            prints "usage FDS RSS_KB": open descriptors and resident memory
 //      write N          writes N bytes to the port as a reply would; prints "wrote MS"
 //      quiet 0|1        stop or resume printing status labels (long runs)
 // Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
 // one line starting with its own name ("feed" answers "fed"); events are printed as they happen:
-// "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS".
+// "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS", and with the
+// real port "port STATE" when the port is lost or back by itself.
 // Host names ending in ".invalid" never reach a name server: they are not found, and
 // "stall.invalid" is looked up for ever (until the process ends).
 #include <dlfcn.h>
@@ -116,7 +118,11 @@ void PanelShowError(const char* text) {
     Print(std::string("box ") + text);
 }
 
-#ifndef ZUNDREL_HARNESS_SERIAL
+#ifdef ZUNDREL_HARNESS_SERIAL
+void PanelPortStateChanged() {
+    Print("port " + std::to_string(PortState()));
+}
+#else
 // --- The port of harness_core -----------------------------------------------------------------
 
 void WritePort(const uint8_t* bytes, size_t n) {
@@ -183,8 +189,8 @@ int main() {
             Print("speed");
         } else if (command == "state") {
             char text[80];
-            snprintf(text, sizeof text, "state %zu %d %d %d", HeldByteCount(), AdapterPowered(),
-                     AdapterDialed(), PortFailed());
+            snprintf(text, sizeof text, "state %zu %d %d %d %d", HeldByteCount(), AdapterPowered(),
+                     AdapterDialed(), PortFailed(), PortState());
             Print(text);
         } else if (command == "idle") {
             long long before = ReaderCpuNanos();

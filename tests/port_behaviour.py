@@ -10,6 +10,7 @@ import struct
 import sys
 import tempfile
 import termios
+import time
 
 from transcripts import Peer, Pty, Target, converse, parse, run_cases, wait_for
 
@@ -103,6 +104,33 @@ def hang_up_and_return(row):
     row.talk("peer send 'x'", '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"')
 
 
+def replugged(row):
+    # The device behind a by-id style link goes away mid-conversation: the port is closed at once
+    # and the reader sleeps; the link made again to a new terminal is reopened at the speed chosen
+    # within a second, with the adapter and its connection as they were.
+    folder = tempfile.TemporaryDirectory()
+    link = os.path.join(folder.name, "usb-Zundrel_Device-if00")
+    os.symlink(row.target.pty.path, link)
+    row.close_promptly()
+    row.command("speed 38400")
+    assert row.command("open " + link) == ["1"]
+    row.talk(POWER_ON, OPEN, CONNECT)
+    old = os.fstat(row.target.pty.slave).st_rdev
+    fds = "/proc/%d/fd/" % row.target.harness.process.pid
+    os.close(row.target.pty.master)
+    os.remove(link)
+    assert row.target.harness.wait("port") == "port 5", "lost"
+    assert old not in [os.stat(fds + fd).st_rdev for fd in os.listdir(fds)], "still held"
+    row.reader_asleep()
+    row.ptys.append(Pty())
+    row.target.pty, start = row.ptys[-1], time.monotonic()
+    os.symlink(row.target.pty.path, link)
+    assert row.target.harness.wait("port") == "port 1" and time.monotonic() - start < 1.0
+    assert row.target.pty.speed() == termios.B38400
+    row.talk("peer send 'x'", '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"')
+    folder.cleanup()
+
+
 def fused_across_ports(row):  # half a frame from one device never joins the next device's bytes
     row.talk(POWER_ON)
     row.write("11 00 05 0E")
@@ -116,6 +144,7 @@ def second_holder(row):  # a program holding the port's lock keeps it; it opens 
     holder = os.open(row.target.pty.path, os.O_RDWR | os.O_NOCTTY)
     fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
     assert row.command("open " + row.target.pty.path) == ["0"]
+    assert row.command("state")[4] == "3", "in use"
     os.close(holder)
     assert row.command("open " + row.target.pty.path) == ["1"]
     row.talk(POWER_ON)
@@ -176,8 +205,8 @@ def line_settings(row):  # raw 8N1, exclusive, at the speed chosen, also while n
 def ports_that_do_not_open(row):
     row.close_promptly()
     with tempfile.NamedTemporaryFile() as plain:
-        for path in ("/nonexistent/zundrel-tty", plain.name):
-            assert row.command("open " + path) == ["0"]
+        for path, state in (("/nonexistent/zundrel-tty", "4"), (plain.name, "6")):
+            assert row.command("open " + path) == ["0"] and row.command("state")[4] == state
     assert row.command("write 3") == ["0"], "a write with no port open"
 
 
@@ -232,6 +261,7 @@ def long_run(row):
 ROWS = [("closed during " + name, lambda row, r=r: closed_while_blocked(row, *r))
         for name, *r in BLOCKED] + [
     ("hang-up and return", hang_up_and_return),
+    ("device replugged behind its link", replugged),
     ("half a frame and a port switch", fused_across_ports),
     ("second holder of the port", second_holder),
     ("send larger than the socket's buffers", short_send),

@@ -1,6 +1,7 @@
 #include "control/controller.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "serial/serial_port.h"
 #include "sockets/net_shim.h"
@@ -23,7 +24,68 @@ struct PortTable {
 };
 PortTable g_ports;
 
+// The item picked, the speed chosen and the state line last shown. Window's thread only.
+struct Choice {
+    int picked;
+    unsigned speed;
+    char shown[192];
+};
+Choice g_choice = {0, 9600, ""};
+
 bool g_ended;
+
+// Appends a port to `table` unless it is full. Returns its index, or -1.
+int AppendPort(PortTable* table, const char* label, const char* device) {
+    if (table->count >= kMaxPorts) {
+        return -1;
+    }
+    PortRow& row = table->rows[table->count];
+    snprintf(row.label, sizeof row.label, "%s", label);
+    snprintf(row.device, sizeof row.device, "%s", device);
+    return table->count++;
+}
+
+// ListSerialPorts' callback: appends to the PortTable `context`.
+void AppendFound(const char* label, const char* device, void* context) {
+    AppendPort(static_cast<PortTable*>(context), label, device);
+}
+
+// Returns the index of the row of `device` in `table`, or -1.
+int FindDevice(const PortTable& table, const char* device) {
+    for (int i = 0; i < table.count; ++i) {
+        if (strcmp(table.rows[i].device, device) == 0) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+// Shows the state of the port picked on the tooltip, and on stderr when it changed.
+void ShowPortState() {
+    static const char* const kStates[] = {
+        "closed",
+        "open at %u bit/s",
+        "permission denied: add yourself to the dialout group",
+        "in use by another program",
+        "not present",
+        "lost: waiting for it to come back",
+        "does not open as a serial port",
+    };
+    int state = PortState();
+    char text[96];
+    snprintf(text, sizeof text, kStates[state >= 0 && state <= kPortUnusable ? state : 0],
+             g_choice.speed);
+    const char* label = g_ports.rows[g_choice.picked].label;
+    char line[sizeof g_choice.shown];
+    int named = static_cast<int>(strlen(label));
+    named -= named > 0 && label[named - 1] == ':' ? 1 : 0;
+    snprintf(line, sizeof line, "%.*s: %s", named, label, text);
+    if (strcmp(line, g_choice.shown) != 0) {
+        snprintf(g_choice.shown, sizeof g_choice.shown, "%s", line);
+        fprintf(stderr, "%s\n", line);
+        ViewSetPortTip(line);
+    }
+}
 
 void FillComPorts() {
     if (g_ports.count > 0) {
@@ -41,17 +103,12 @@ void FillComPorts() {
 
 int AddPort(const char* label, const char* device) {
     FillComPorts();
-    if (g_ports.count >= kMaxPorts) {
-        return -1;
-    }
-    PortRow& row = g_ports.rows[g_ports.count];
-    snprintf(row.label, sizeof row.label, "%s", label);
-    snprintf(row.device, sizeof row.device, "%s", device);
-    return g_ports.count++;
+    return AppendPort(&g_ports, label, device);
 }
 
 void ControlStart() {
     FillComPorts();
+    ListSerialPorts(AppendFound, &g_ports);
     NetStartup();
     ViewCheckSpeed(9600);
     for (int i = 0; i < g_ports.count; ++i) {
@@ -60,6 +117,42 @@ void ControlStart() {
     ViewSelectPortItem(0);
     OpenPortDevice(g_ports.rows[0].device);
     SetBaudRate(9600);
+    ShowPortState();
+}
+
+void ControlRefreshPorts() {
+    PortTable fresh = {};  // zeroed: rows are compared whole
+    for (int i = 0; i < kComPorts; ++i) {
+        AppendPort(&fresh, g_ports.rows[i].label, g_ports.rows[i].device);
+    }
+    ListSerialPorts(AppendFound, &fresh);
+    const char* picked = g_ports.rows[g_choice.picked].device;
+    int at = FindDevice(fresh, picked);
+    if (at < 0) {
+        at = AppendPort(&fresh, g_ports.rows[g_choice.picked].label, picked);
+    }
+    if (at < 0) {  // full: the port picked takes the last row
+        at = kMaxPorts - 1;
+        fresh.rows[at] = g_ports.rows[g_choice.picked];
+    }
+    if (at == g_choice.picked && fresh.count == g_ports.count &&
+        memcmp(fresh.rows, g_ports.rows, sizeof(PortRow) * fresh.count) == 0) {
+        return;
+    }
+    g_ports = fresh;
+    g_choice.picked = at;
+    ViewRemovePortItems(kComPorts);
+    for (int i = kComPorts; i < g_ports.count; ++i) {
+        ViewAddPortItem(g_ports.rows[i].label);
+    }
+    ViewSelectPortItem(at);
+    ShowPortState();
+}
+
+void ControlPortStateChanged() {
+    if (!g_ended) {
+        ShowPortState();
+    }
 }
 
 void ControlPickPort(int index) {
@@ -68,11 +161,15 @@ void ControlPickPort(int index) {
     }
     ClosePort();
     PanelDismissErrorBox();
+    g_choice.picked = index;
     OpenPortDevice(g_ports.rows[index].device);
+    ShowPortState();
 }
 
 void ControlSetSpeed(unsigned speed) {
     SetBaudRate(speed);
+    g_choice.speed = speed;
+    ShowPortState();
 }
 
 int ControlEnd() {

@@ -16,6 +16,13 @@ void ViewAddPortItem(const char* label);
 // Selects item `index` (from 0) of the port list without reporting a pick.
 void ViewSelectPortItem(int index);
 
+// Removes the items of the port list from item `from` (from 0) on, without reporting a pick.
+void ViewRemovePortItems(int from);
+
+// Shows `text` (the state of the port picked, as "COM1: open at 9600 bit/s") as the port list's
+// tooltip.
+void ViewSetPortTip(const char* text);
+
 // Takes down an error box left from a reader that has been stopped. Called right after the port
 // has been closed. Does nothing when no box is up.
 void PanelDismissErrorBox();
@@ -31,12 +38,22 @@ constexpr int kMaxPorts = 32;
 int AddPort(const char* label, const char* device);
 
 // The dialog's start: the socket library, 9600 checked, the port list (COM1: to COM4:, then the
-// ports added) with COM1: selected, COM1: opened at 9600 bit/s.
+// ports added, then the other serial ports the PC has) with COM1: selected, COM1: opened at 9600
+// bit/s, and its state on the tooltip.
 void ControlStart();
 
+// The port list is about to be shown: brings it up to date with the serial ports the PC has now.
+// Ports that came appear, ports that went go, except the one picked, which stays (its state then
+// says it is lost) and stays selected. Reports no pick; changes the list only when it differs.
+void ControlRefreshPorts();
+
+// The port's state changed by itself (PanelPortStateChanged, relayed to the window's thread): shows
+// the state on the tooltip, and on stderr as one line when it differs from the last shown.
+void ControlPortStateChanged();
+
 // The user picked item `index` of the port list: closes the port, takes down a box left from its
-// reader and opens the port picked (silently nothing when it cannot be opened). An index outside
-// the list does nothing.
+// reader and opens the port picked (when it cannot be opened, only the tooltip and stderr say why).
+// An index outside the list does nothing.
 void ControlPickPort(int index);
 
 // The user clicked the button of `speed`, the one already checked included: sets that speed.

@@ -25,3 +25,30 @@ void SetBaudRate(unsigned speed);
 
 // Reads what the port holds now, up to `max` bytes, without waiting. Returns the count, or 0.
 size_t ReadPort(uint8_t* buffer, size_t max);
+
+// --- The state of the port, and the ports the PC has --------------------------------------------
+
+// What became of the port last asked for, as PortState reports it.
+enum PortStateCode {
+    kPortClosed = 0,  // no port asked for, or the port has been closed
+    kPortOpen,        // open at the speed last chosen
+    kPortDenied,      // the user may not open the device
+    kPortBusy,        // another program holds the device
+    kPortAbsent,      // no such device
+    kPortLost,        // it was open and its device went away; reopened when it comes back
+    kPortUnusable,    // the device is there but does not open as a serial port
+};
+
+// Returns the state of the port last asked for by OpenPortDevice (a PortStateCode). Any thread.
+int PortState();
+
+// Defined by the program. Called on the reader thread when the open port's state changes by
+// itself (its device lost, or back and reopened); the program reads PortState on its own thread.
+// Must not wait for the window's thread.
+void PanelPortStateChanged();
+
+// Calls `found` with the label (for the port list) and the device (for OpenPortDevice) of every
+// serial port the PC has now beyond COM1: to COM4:, in the order the list shows them. Returns how
+// many were found.
+int ListSerialPorts(void (*found)(const char* label, const char* device, void* context),
+                    void* context);

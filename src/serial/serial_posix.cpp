@@ -1,9 +1,15 @@
 // The serial link on POSIX terminals: the port as a non-blocking terminal descriptor, raw 8N1 line
-// settings, and a reader thread that sleeps on the port and the reader stop signal.
+// settings, and a reader thread that sleeps on the port and the reader stop signal. When the
+// port's device goes away, the reader closes it at once and sleeps until the device is back: an
+// inotify watch on the folder of the port's path and a udev monitor of the terminals wake it.
 #include <errno.h>
 #include <fcntl.h>
+#include <libudev.h>
+#include <limits.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
+#include <sys/inotify.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
@@ -12,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "link/frame_assembly.h"
 #include "link/seams.h"
@@ -25,16 +32,23 @@ namespace {
 constexpr size_t kReadChunk = 256;
 // A write gives up when its bytes have not all been taken within this time.
 constexpr unsigned kWriteLimitMs = 1000;
+// While the device of a lost port cannot be watched (its folder is gone too), it is looked for
+// this often.
+constexpr unsigned kLostRetryMs = 500;
 
-// The one serial link of the run. `port`, `speed`, `reader` and `readerRunning` are changed by the
-// window's thread only, and `port` only while no reader runs.
+// The one serial link of the run. `reader` and `readerRunning` are changed by the window's thread
+// only; `port`, `speed` and `settingsHeld` under `lock`, and `port` only by the window's thread
+// while no reader runs or by the reader when its device is lost or back.
 struct SerialLink {
+    std::mutex lock;
     int port = -1;  // descriptor of the open port, -1 when none is open
     unsigned speed = 9600;
+    char path[PATH_MAX] = "";  // the device of the port last asked for
     pthread_t reader{};
     bool readerRunning = false;
     int settingsHeld = 0;        // the last settings read back as asked
-    std::atomic<int> failed{0};  // set by the reader when the port has failed for good
+    std::atomic<int> failed{0};  // set by the reader while the port's device is lost
+    std::atomic<int> state{kPortClosed};
 };
 
 SerialLink g_serial;
@@ -129,6 +143,58 @@ void* ReaderThreadMain(void*) {
     return nullptr;
 }
 
+// The state of a port whose open failed with `error`.
+int StateOfError(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return kPortDenied;
+        case EBUSY:
+        case EWOULDBLOCK:
+            return kPortBusy;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return kPortAbsent;
+        default:
+            return kPortUnusable;
+    }
+}
+
+// Opens the terminal `path` as a port: non-blocking, exclusive (its flock taken, TIOCEXCL set),
+// its buffers emptied. Returns the descriptor with kPortOpen in `state`, or -1 with the reason.
+int OpenDevice(const char* path, int* state) {
+    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        *state = StateOfError(errno);
+        return -1;
+    }
+    struct termios t;
+    if (tcgetattr(fd, &t) != 0) {
+        close(fd);  // not a terminal
+        *state = kPortUnusable;
+        return -1;
+    }
+    // A program that has the port open already and holds its lock keeps it: TIOCEXCL below only
+    // refuses later opens, and never root's. The lock goes with the close.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close(fd);
+        *state = kPortBusy;
+        return -1;
+    }
+    ioctl(fd, TIOCEXCL);  // no one else may open it while we hold it
+    tcflush(fd, TCIOFLUSH);
+    *state = kPortOpen;
+    return fd;
+}
+
+// Clears the exclusive flag of `fd` and closes it. A pseudo-terminal keeps the flag after its
+// last close while the other side is open; cleared, the next open, by anyone, succeeds.
+void CloseDevice(int fd) {
+    ioctl(fd, TIOCNXCL);
+    close(fd);
+}
+
 }  // namespace
 
 // --- The port --------------------------------------------------------------------------------
@@ -138,27 +204,16 @@ void FixedPortDevice(int number, char* buf, size_t size) {
 }
 
 int OpenPortDevice(const char* path) {
-    if (g_serial.port >= 0) {
+    if (g_serial.port >= 0 || g_serial.readerRunning) {
         ClosePort();  // the window always closes first; never leak the old port
     }
-    int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    snprintf(g_serial.path, sizeof g_serial.path, "%s", path);
+    int state = kPortClosed;
+    int fd = OpenDevice(path, &state);
+    g_serial.state.store(state);
     if (fd < 0) {
         return 0;
     }
-    struct termios t;
-    if (tcgetattr(fd, &t) != 0) {
-        close(fd);  // not a terminal
-        return 0;
-    }
-    // A program that has the port open already and holds its lock keeps it: TIOCEXCL below only
-    // refuses later opens, and never root's. The lock goes with the close.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-        close(fd);
-        return 0;
-    }
-    ioctl(fd, TIOCEXCL);  // no one else may open it while we hold it
-    tcflush(fd, TCIOFLUSH);
-
     g_serial.port = fd;
     g_serial.failed.store(0);
     // Bytes of a frame that the previous port left half received are dropped: a frame built from
@@ -172,6 +227,7 @@ int OpenPortDevice(const char* path) {
         close(fd);
         g_serial.port = -1;
         g_serial.settingsHeld = 0;
+        g_serial.state.store(kPortUnusable);
         return 0;
     }
     g_serial.readerRunning = true;
@@ -180,7 +236,7 @@ int OpenPortDevice(const char* path) {
 
 void ClosePort() {
     int fd = g_serial.port;
-    if (fd < 0) {
+    if (fd < 0 && !g_serial.readerRunning) {
         return;
     }
     // Every wait of the reader watches the stop signal, so the join returns at once.
@@ -189,18 +245,20 @@ void ClosePort() {
         pthread_join(g_serial.reader, nullptr);
         g_serial.readerRunning = false;
     }
-    tcflush(fd, TCIOFLUSH);
-    // A pseudo-terminal keeps the exclusive flag after its last close while the other side is
-    // open; clear it so that the next open, by anyone, succeeds.
-    ioctl(fd, TIOCNXCL);
-    close(fd);
+    fd = g_serial.port;  // the reader may have lost it
+    if (fd >= 0) {
+        tcflush(fd, TCIOFLUSH);
+        CloseDevice(fd);
+    }
     g_serial.port = -1;
     g_serial.settingsHeld = 0;
     g_serial.failed.store(0);
+    g_serial.state.store(kPortClosed);
     ClearReaderStop();
 }
 
 void SetBaudRate(unsigned speed) {
+    std::lock_guard<std::mutex> hold(g_serial.lock);
     g_serial.speed = speed;
     if (g_serial.port < 0) {
         return;
@@ -209,6 +267,7 @@ void SetBaudRate(unsigned speed) {
 }
 
 size_t ReadPort(uint8_t* buffer, size_t max) {
+    std::lock_guard<std::mutex> hold(g_serial.lock);
     if (g_serial.port < 0 || max == 0) {
         return 0;
     }
@@ -216,11 +275,16 @@ size_t ReadPort(uint8_t* buffer, size_t max) {
     return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
+int PortState() {
+    return g_serial.state.load();
+}
+
 int PortFailed() {
     return g_serial.failed.load();
 }
 
 int PortSettingsHeld() {
+    std::lock_guard<std::mutex> hold(g_serial.lock);
     return g_serial.port >= 0 ? g_serial.settingsHeld : 0;
 }
 
@@ -234,7 +298,11 @@ int ReaderCpuClock(clockid_t* clock) {
 // --- Seams: the port side of the core ---------------------------------------------------------
 
 void WritePort(const uint8_t* bytes, size_t n) {
-    int fd = g_serial.port;
+    int fd;
+    {
+        std::lock_guard<std::mutex> hold(g_serial.lock);
+        fd = g_serial.port;
+    }
     if (fd < 0) {
         return;
     }
@@ -272,41 +340,161 @@ int PauseReader(unsigned ms) {
 
 namespace {
 
+// The watch for the return of a lost port's device: an inotify watch on the folder of its path
+// (a link made again, a node made or given its permissions) and a udev monitor of the terminals,
+// both in one epoll set.
+struct ReturnWatch {
+    int epoll = -1;
+    int inotify = -1;
+    struct udev* udev = nullptr;
+    struct udev_monitor* monitor = nullptr;
+    char folder[PATH_MAX] = "";
+};
+
+// Watches the folder of the watch's path once more (it may have gone and come back). Returns 1
+// when it is watched, 0 when it cannot be (the reader then looks on a timer).
+int WatchFolder(ReturnWatch* w) {
+    return w->inotify >= 0 && inotify_add_watch(w->inotify, w->folder,
+                                                IN_CREATE | IN_MOVED_TO | IN_ATTRIB) >= 0
+               ? 1
+               : 0;
+}
+
+// Sets up the watch for the device at `path`. Returns what WatchFolder returns.
+int StartReturnWatch(ReturnWatch* w, const char* path) {
+    snprintf(w->folder, sizeof w->folder, "%s", path);
+    char* slash = strrchr(w->folder, '/');
+    if (slash == nullptr) {
+        snprintf(w->folder, sizeof w->folder, ".");
+    } else {
+        slash[slash == w->folder ? 1 : 0] = '\0';
+    }
+    w->epoll = epoll_create1(EPOLL_CLOEXEC);
+    w->inotify = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    w->udev = udev_new();
+    w->monitor = w->udev != nullptr ? udev_monitor_new_from_netlink(w->udev, "udev") : nullptr;
+    if (w->monitor != nullptr &&
+        (udev_monitor_filter_add_match_subsystem_devtype(w->monitor, "tty", nullptr) < 0 ||
+         udev_monitor_enable_receiving(w->monitor) < 0)) {
+        w->monitor = udev_monitor_unref(w->monitor);
+    }
+    int fds[2] = {w->inotify, w->monitor != nullptr ? udev_monitor_get_fd(w->monitor) : -1};
+    for (int fd : fds) {
+        struct epoll_event e = {};
+        e.events = EPOLLIN;
+        if (w->epoll >= 0 && fd >= 0) {
+            epoll_ctl(w->epoll, EPOLL_CTL_ADD, fd, &e);
+        }
+    }
+    return w->epoll >= 0 ? WatchFolder(w) : 0;
+}
+
+// Takes every pending event off the watch. Returns what WatchFolder returns.
+int DrainReturnWatch(ReturnWatch* w) {
+    char events[4096];
+    while (w->inotify >= 0 && read(w->inotify, events, sizeof events) > 0) {
+    }
+    while (w->monitor != nullptr) {
+        struct udev_device* device = udev_monitor_receive_device(w->monitor);
+        if (device == nullptr) {
+            break;
+        }
+        udev_device_unref(device);
+    }
+    return w->epoll >= 0 ? WatchFolder(w) : 0;
+}
+
+void EndReturnWatch(ReturnWatch* w) {
+    udev_monitor_unref(w->monitor);
+    udev_unref(w->udev);
+    for (int fd : {w->inotify, w->epoll}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+// The port's device has gone away: closes the port at once, so that the device's name is free for
+// its return, and sleeps until the device opens again (at once, unless `waitFirst`). Returns the
+// reopened port at the speed chosen, or -1 when the stop signal came first.
+int AwaitReturn(int fd, bool waitFirst) {
+    {
+        std::lock_guard<std::mutex> hold(g_serial.lock);
+        CloseDevice(fd);
+        g_serial.port = -1;
+        g_serial.settingsHeld = 0;
+    }
+    g_serial.failed.store(1);
+    g_serial.state.store(kPortLost);
+    PanelPortStateChanged();
+    ReturnWatch watch;
+    int watched = StartReturnWatch(&watch, g_serial.path);
+    int back = -1;
+    for (bool look = !waitFirst;; look = true) {
+        int ignored;
+        back = look ? OpenDevice(g_serial.path, &ignored) : -1;
+        if (back >= 0) {
+            break;
+        }
+        int r = WaitForDescriptor(watch.epoll, POLLIN, watched ? kNoTimeLimit : kLostRetryMs);
+        if (r < 0 || ReaderStopRaised()) {
+            break;
+        }
+        watched = DrainReturnWatch(&watch);
+    }
+    EndReturnWatch(&watch);
+    if (back < 0) {
+        return -1;
+    }
+    {
+        std::lock_guard<std::mutex> hold(g_serial.lock);
+        g_serial.port = back;
+        g_serial.settingsHeld = ApplyLineSettings(back, g_serial.speed);
+    }
+    ResetReceiveBuffer();  // as after a port switch
+    g_serial.failed.store(0);
+    g_serial.state.store(kPortOpen);
+    PanelPortStateChanged();
+    return back;
+}
+
 // The body of the reader thread: waits for bytes on the port and feeds them to the frame assembly,
-// up to 256 at a time, until the reader stop signal is raised.
+// up to 256 at a time, until the reader stop signal is raised. A port whose device goes away is
+// reopened when it comes back.
 void ReaderThread() {
     pthread_setname_np(pthread_self(), "zundrel-reader");
-    const int fd = g_serial.port;
+    int fd = g_serial.port;
+    bool heard = true;  // the port has given bytes since it was last (re)opened
     uint8_t chunk[kReadChunk];
     for (;;) {
         int r = WaitForDescriptor(fd, POLLIN, kNoTimeLimit);
         if (ReaderStopRaised()) {
             return;
         }
-        if (r < 0) {
-            break;
-        }
-        if ((r & POLLIN) != 0) {
+        bool failed = r < 0;
+        if (!failed && (r & POLLIN) != 0) {
             // Line errors need no clearing here: with parity checking off, a byte received with an
             // error is delivered as it came, and reception goes on.
             ssize_t n = ReadSome(fd, chunk, sizeof chunk);
             if (n > 0) {
+                heard = true;
                 FeedReceivedBytes(chunk, static_cast<size_t>(n));
                 continue;
             }
-            if (n == 0) {
-                continue;
-            }
-            break;
+            failed = n < 0;
+        } else if (!failed) {
+            failed = (r & (POLLHUP | POLLERR)) != 0;
         }
-        if ((r & (POLLHUP | POLLERR)) != 0) {
-            break;
+        if (!failed) {
+            continue;
         }
-    }
-    // The port has failed for good. Stop reading, silently, and wait to be closed: the port is
-    // reopened when it is picked again.
-    g_serial.failed.store(1);
-    while (!WaitForReaderStop(kNoTimeLimit)) {
+        // The port has failed (its other end hung up, its device is gone). A port that failed
+        // again before a single byte is looked for only once something changes.
+        fd = AwaitReturn(fd, !heard);
+        if (fd < 0) {
+            return;
+        }
+        heard = false;
     }
 }
 

@@ -17,9 +17,10 @@ struct SerialLink {
     HANDLE port;     // the open port, or INVALID_HANDLE_VALUE
     unsigned speed;  // remembered while no port is open
     HANDLE reader;   // the reader thread of the open port, or NULL
+    int state;       // the PortStateCode of the port last asked for
 };
 
-SerialLink g_serial = {INVALID_HANDLE_VALUE, 9600, NULL};
+SerialLink g_serial = {INVALID_HANDLE_VALUE, 9600, NULL, kPortClosed};
 
 constexpr DWORD kPortEvents = EV_RXCHAR | EV_ERR;
 constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
@@ -124,8 +125,15 @@ int OpenPortDevice(const char* device) {
     HANDLE port = CreateFileA(device, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                               FILE_FLAG_OVERLAPPED, NULL);
     if (port == INVALID_HANDLE_VALUE) {
+        // Windows refuses a port that another program holds as access denied.
+        DWORD error = GetLastError();
+        g_serial.state =
+            error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? kPortBusy
+            : error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kPortAbsent
+                                                                             : kPortUnusable;
         return 0;
     }
+    g_serial.state = kPortOpen;
     g_serial.port = port;
     SetCommMask(port, kPortEvents);
     PurgeComm(port, kPurgeAll);
@@ -161,6 +169,11 @@ void ClosePort() {
     PurgeComm(g_serial.port, kPurgeAll);
     CloseHandle(g_serial.port);
     g_serial.port = INVALID_HANDLE_VALUE;
+    g_serial.state = kPortClosed;
+}
+
+int PortState() {
+    return g_serial.state;
 }
 
 void SetBaudRate(unsigned speed) {

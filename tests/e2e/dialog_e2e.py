@@ -5,6 +5,7 @@
 # Usage: dialog_e2e.py ZUNDREL ARTEFACT_DIR
 
 import ctypes
+import fcntl
 import os
 import shutil
 import signal
@@ -23,6 +24,7 @@ from scenario import Pty, run_cases, wait_for  # noqa: E402
 
 PORTS = ["ttyS0", "ttyS1", "ttyS2", "ttyS3"]
 TEXTS = ["通信ポート(P)：", "通信速度", "ログ(L)：", "ステータス"]
+POWER_ON = bytes.fromhex("01 00 01 02")
 
 
 def run(*args):
@@ -42,6 +44,7 @@ def private_dev(root, ptys):
     for name, source in nodes + [(name, pty.path) for name, pty in zip(PORTS, ptys)]:
         open(os.path.join(dev, name), "w").close()
         run("mount", "--bind", source, os.path.join(dev, name))
+    run("mount", "-o", "remount,bind,nodev", os.path.join(dev, "ttyS3"))  # opens refused: EACCES
     for name in ["pts", "shm"]:
         os.mkdir(os.path.join(dev, name))
     run("mount", "--bind", "/dev/pts", os.path.join(dev, "pts"))
@@ -98,6 +101,17 @@ class Driver:
     def pick_port(self, index):
         self.ports.querySelection().selectChild(index)
 
+    def tip(self):
+        return self.ports.description
+
+    def listed(self, after_com4):  # opens the port list (it has the focus) to see these items
+        menu = find(self.ports, pyatspi.ROLE_MENU)[0]
+        self.key("alt+Down")
+        wait_for("the list %r" % after_com4, lambda: menu.getState().contains(
+            pyatspi.STATE_SHOWING) and [i.name for i in menu][4:] == after_com4)
+        self.key("Escape")
+        wait_for("the list closed", lambda: not menu.getState().contains(pyatspi.STATE_SHOWING))
+
     def boxes(self):
         return [c for c in self.app if c is not None and c.getRole() == pyatspi.ROLE_ALERT]
 
@@ -137,9 +151,41 @@ def check_texts(driver):  # the dialog's texts, each drawn whole inside its cont
         assert drawn[0] >= box.x and drawn[0] + drawn[2] <= box.x + box.width, label.name
 
 
+def ports(d, ptys, usb, stderr):  # usb: two ptys (none can be made inside the private /dev)
+    print("the port list: why a port does not open; a port plugged in later; replugged", flush=True)
+    wait_for("COM1's state", lambda: d.tip() == "COM1: open at 9600 bit/s")
+    fcntl.flock(ptys[2].slave, fcntl.LOCK_EX)
+    run("umount", "/dev/ttyS1")
+    os.remove("/dev/ttyS1")
+    for n, state in ((4, "permission denied: add yourself to the dialout group"),
+                     (3, "in use by another program"), (2, "not present")):
+        d.pick_port(n - 1)
+        wait_for("COM%d %s" % (n, state), lambda: d.tip() == "COM%d: %s" % (n, state))
+    fcntl.flock(ptys[2].slave, fcntl.LOCK_UN)
+    os.makedirs("/dev/serial/by-id")
+    link = "/dev/serial/by-id/usb-Zundrel_Device-if00"
+    os.symlink(usb[0].path, link)
+    label = "usb-Zundrel_Device-if00 (%s)" % usb[0].path[len("/dev/"):]
+    d.listed([label])  # plugged in after the start
+    d.pick_port(4)
+    usb[0].write(POWER_ON)
+    assert usb[0].read(6) == bytes.fromhex("00 55 55 55 55 55")
+    os.close(usb[0].master)
+    os.remove(link)
+    wait_for("lost", lambda: d.tip() == label + ": lost: waiting for it to come back")
+    d.listed([label])  # the port in use stays while it is lost
+    os.symlink(usb[1].path, link)
+    wait_for("back", lambda: d.tip() == label + ": open at 9600 bit/s")
+    usb[1].write(scenario.STATUS)
+    assert usb[1].read(5) == bytes.fromhex("02 00 02 02 02"), "answered after the return"
+    lines = [line.strip() for line in open(stderr) if line.startswith(label)]
+    assert lines[-3:] == [label + ": open at 9600 bit/s", label + ": lost: waiting for it to "
+                          "come back", label + ": open at 9600 bit/s"], lines
+
+
 def main(program, artefacts):
     root = tempfile.mkdtemp(prefix="zundrel-e2e-")
-    ptys, drivers = [Pty(name) for name in PORTS], []
+    ptys, drivers, usb = [Pty(name) for name in PORTS], [], [Pty("usb"), Pty("usb")]
     stderr = os.path.join(artefacts, "zundrel-stderr.txt")
     open(stderr, "w").close()
 
@@ -161,6 +207,7 @@ def main(program, artefacts):
         drivers.append(Driver(program, stderr))
         wait_for("COM1 at 9600 again", lambda: ptys[0].speed() == scenario.termios.B9600)
         assert drivers[1].status() == "" and text_of(drivers[1].log_field) == ""
+        ports(drivers[1], ptys, usb, stderr)
         drivers[1].close()
         assert drivers[1].program.wait(timeout=5) == 0
         complaints = [line for line in open(stderr) if "CRITICAL" in line or "WARNING" in line]

@@ -6,8 +6,13 @@
 //   dlgprobe port INDEX        picks entry INDEX of the port list
 //   dlgprobe box               prints the text of the open error box
 //   dlgprobe cancel            sends the Cancel command (what Esc and the close box send)
+//   dlgprobe drop              tells the dialog that the port list drops down
+//   dlgprobe items             prints the port list's items, one a line
+//   dlgprobe tip               prints the port list's tooltip
 // Exit code 0 on success, 2 when the window is not there, 1 on bad use.
 #include <windows.h>
+// after windows.h
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +34,37 @@ BOOL CALLBACK PrintStatic(HWND control, LPARAM) {
 void Send(HWND window, UINT message, WPARAM w, LPARAM l) {
     DWORD_PTR result;
     SendMessageTimeoutW(window, message, w, l, SMTO_NORMAL, 5000, &result);
+}
+
+// Prints the text of the tool of the port list in the tooltip `tip` of `window`'s process: the
+// text is asked for into memory lent in that process.
+int PrintTip(HWND window, HWND tip) {
+    struct Lent {
+        TOOLINFOA tool;
+        char text[256];
+    };
+    DWORD id;
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, id);
+    Lent* there = process != NULL ? static_cast<Lent*>(VirtualAllocEx(process, NULL, sizeof(Lent),
+                                                                      MEM_COMMIT, PAGE_READWRITE))
+                                  : NULL;
+    if (tip == NULL || there == NULL) {
+        return 2;
+    }
+    Lent here = {};
+    here.tool.cbSize = sizeof here.tool;
+    here.tool.hwnd = window;
+    here.tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window, 1002));
+    here.tool.lpszText = there->text;
+    WriteProcessMemory(process, there, &here, sizeof here, NULL);
+    Send(tip, TTM_GETTEXTA, sizeof here.text, reinterpret_cast<LPARAM>(there));
+    ReadProcessMemory(process, there, &here, sizeof here, NULL);
+    printf("%s\n", here.text);
+    VirtualFreeEx(process, there, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return 0;
 }
 
 }  // namespace
@@ -56,6 +92,23 @@ int main(int argc, char** argv) {
         HWND list = GetDlgItem(window, 1002);
         Send(list, CB_SETCURSEL, atoi(arg), 0);
         Send(window, WM_COMMAND, MAKEWPARAM(1002, CBN_SELCHANGE), (LPARAM)list);
+    } else if (strcmp(command, "drop") == 0) {
+        HWND list = GetDlgItem(window, 1002);
+        Send(window, WM_COMMAND, MAKEWPARAM(1002, CBN_DROPDOWN), (LPARAM)list);
+    } else if (strcmp(command, "items") == 0) {
+        HWND list = GetDlgItem(window, 1002);
+        LRESULT n = SendMessageA(list, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < n; ++i) {
+            wchar_t text[256] = L"";  // the wide form: the one Wine hands across processes
+            SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            printf("%ls\n", text);
+        }
+    } else if (strcmp(command, "tip") == 0) {
+        HWND tip = NULL;
+        do {
+            tip = FindWindowExA(NULL, tip, TOOLTIPS_CLASSA, NULL);
+        } while (tip != NULL && GetWindow(tip, GW_OWNER) != window);
+        return PrintTip(window, tip);
     } else if (strcmp(command, "cancel") == 0) {
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
     } else {

@@ -16,6 +16,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 import scenario  # noqa: E402
 from scenario import Pty, run_cases, wait_for  # noqa: E402
 
+COMS = (1, 2, 3, 4, 7, 12)  # mapped to the test's ptys
+
 
 class Wine:
     def __init__(self, tmp, shim):
@@ -30,7 +32,8 @@ class Wine:
         return r.returncode, r.stdout.replace("\r\n", "\n").strip()
 
     def reg(self, key, name, value):
-        assert self.run("reg", "add", key, "/v", name, "/d", value, "/f")[0] == 0
+        done = self.run("reg", "add", key, "/v", name, "/d", value, "/f")
+        assert done[0] == 0, done
 
 
 class Driver:
@@ -72,6 +75,38 @@ class Driver:
                         "--clearmodifiers", name], check=True, timeout=20)
 
 
+def every_port(d, ptys, tmp):
+    print("COM7 and COM12 after COM4, each answered; the tooltip says why a port does not open",
+          flush=True)
+    items = d.ask("items").split("\n")
+    numbers = [int("0" + item[3:-1]) for item in items[4:]]
+    assert items[:4] == ["COM%d:" % n for n in range(1, 5)] and numbers == sorted(numbers) and \
+        {7, 12} <= set(numbers), items
+    tip = d.ask("tip")
+    assert tip == "COM1: open at 9600 bit/s", tip
+    for name, pty, request, reply in (("COM7", ptys[4], "01 00 01 02", "00 55 55 55 55 55"),
+                                      ("COM12", ptys[5], "0F 00 01 FF", "0F 00 01 FF 00")):
+        d.pick_port(items.index(name + ":"))
+        wait_for(name + " at 9600", lambda: pty.speed() == termios.B9600, 30)
+        pty.write(bytes.fromhex(request))
+        assert pty.read(len(bytes.fromhex(reply))) == bytes.fromhex(reply), name
+        tip = d.ask("tip")
+        assert tip == name + ": open at 9600 bit/s", tip
+    # Windows refuses a port another program holds as access denied, which Wine does not do for
+    # a second open: a file that refuses writing even to root gives that refusal instead.
+    os.remove(os.path.join(tmp, "com3"))
+    os.symlink("/sys/kernel/uevent_seqnum", os.path.join(tmp, "com3"))
+    # A port the system lists without a device, seen when the list next drops down.
+    d.wine.reg("HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\Serial29", "COM30")
+    d.ask("drop")
+    items = d.ask("items").split("\n")
+    for name, state in (("COM3", "in use by another program"), ("COM30", "not present")):
+        d.pick_port(items.index(name + ":"))
+        tip = d.ask("tip")
+        assert tip == "%s: %s" % (name, state), tip
+    d.pick_port(0)
+
+
 def main(exe, probe, shim, artefacts):
     tmp = tempfile.mkdtemp(prefix="zundrel-wine-")
     os.makedirs(artefacts, exist_ok=True)
@@ -85,7 +120,7 @@ def main(exe, probe, shim, artefacts):
         subprocess.run(["mount", "--bind", "/dev/null", "/etc/resolv.conf"], check=True)
         subprocess.run(["wineboot", "-u"], env=wine.env, timeout=240, check=True,
                        capture_output=True)
-        for n in range(1, 5):
+        for n in COMS:
             # A raw pty at a speed the program never sets, reached through a link.
             ptys.append(Pty("COM%d" % n))
             tty.setraw(ptys[-1].slave)
@@ -102,9 +137,9 @@ def main(exe, probe, shim, artefacts):
         wine.run("reg", "query", "HKLM\\Software\\Wine\\Ports")
         # The mapping is applied when Wine next starts; the program is started only once every
         # COM port is the test's, so it can never reach a real serial device.
-        wait_for("COM1 to COM4 mapped to the test's ptys", lambda: all(
+        wait_for("COM1 to COM4, COM7 and COM12 mapped to the test's ptys", lambda: all(
             os.readlink(os.path.join(wine.prefix, "dosdevices", "com%d" % n)) ==
-            os.path.join(tmp, "com%d" % n) for n in range(1, 5)), 20)
+            os.path.join(tmp, "com%d" % n) for n in COMS), 20)
         app = os.path.join(tmp, "app", "zundrel.exe")  # alone in its folder: no DLL beside it
         os.mkdir(os.path.dirname(app))
         shutil.copy(exe, app)
@@ -118,6 +153,7 @@ def main(exe, probe, shim, artefacts):
         print("closed while the unknown-command box is up: the box goes, exit code 0", flush=True)
         drivers.append(Driver(wine, app, helper))
         wait_for("COM1 at 9600", lambda: ptys[0].speed() == termios.B9600, 30)
+        every_port(drivers[1], ptys, tmp)
         ptys[0].write(bytes.fromhex("01 00 01 02"))
         assert ptys[0].read(6) == bytes.fromhex("00 55 55 55 55 55")
         ptys[0].write(bytes.fromhex("11 00 01 02"))

@@ -3,11 +3,8 @@
 // Everything here runs on the window's thread.
 #include <gtk/gtk.h>
 
-#include <string>
-
 #include "control/controller.h"
 #include "ui/gtk/panel_gtk.h"
-#include "ui/gtk/port_discovery.h"
 
 extern "C" void zundrel_register_resource(void);
 
@@ -65,6 +62,15 @@ void OnPortChanged(GtkComboBox* list, gpointer) {
     ControlPickPort(gtk_combo_box_get_active(list));
 }
 
+// The port list opens: it is brought up to date first.
+void OnPortPopupShown(GObject* list, GParamSpec*, gpointer) {
+    gboolean shown = FALSE;
+    g_object_get(list, "popup-shown", &shown, nullptr);
+    if (shown) {
+        ControlRefreshPorts();
+    }
+}
+
 // Applies the dialog's font and control metrics to the whole program.
 void LoadStyle() {
     GtkCssProvider* css = gtk_css_provider_new();
@@ -94,16 +100,10 @@ void CreateDialog() {
     g_list_free(cells);
 }
 
-// The dialog's start: the USB serial ports present now join the port list after COM1: to COM4:,
-// shown by their paths, then the controller starts. The signals are connected last, so the start
-// itself triggers none of them.
+// The dialog's start: the controller starts. The signals are connected last, so the start itself
+// triggers none of them.
 void InitDialog() {
     PanelAttach(g_dialog.window, g_dialog.status, g_dialog.logPath);
-    for (const std::string& path : ListUsbSerialPorts("/dev")) {
-        if (AddPort(path.c_str(), path.c_str()) < 0) {
-            break;  // the table is full
-        }
-    }
     ControlStart();
 
     g_signal_connect(g_dialog.window, "delete-event", G_CALLBACK(OnDeleteEvent), nullptr);
@@ -113,6 +113,7 @@ void InitDialog() {
     g_signal_connect(g_dialog.speed38400, "clicked", G_CALLBACK(OnSpeedClicked),
                      GUINT_TO_POINTER(38400));
     g_signal_connect(g_dialog.ports, "changed", G_CALLBACK(OnPortChanged), nullptr);
+    g_signal_connect(g_dialog.ports, "notify::popup-shown", G_CALLBACK(OnPortPopupShown), nullptr);
 }
 
 }  // namespace
@@ -126,7 +127,22 @@ void ViewAddPortItem(const char* label) {
 }
 
 void ViewSelectPortItem(int index) {
+    g_signal_handlers_block_by_func(g_dialog.ports, gpointer(OnPortChanged), nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(g_dialog.ports), index);
+    g_signal_handlers_unblock_by_func(g_dialog.ports, gpointer(OnPortChanged), nullptr);
+}
+
+void ViewRemovePortItems(int from) {
+    GtkTreeModel* items = gtk_combo_box_get_model(GTK_COMBO_BOX(g_dialog.ports));
+    g_signal_handlers_block_by_func(g_dialog.ports, gpointer(OnPortChanged), nullptr);
+    for (int n = gtk_tree_model_iter_n_children(items, nullptr); n > from; --n) {
+        gtk_combo_box_text_remove(g_dialog.ports, n - 1);
+    }
+    g_signal_handlers_unblock_by_func(g_dialog.ports, gpointer(OnPortChanged), nullptr);
+}
+
+void ViewSetPortTip(const char* text) {
+    gtk_widget_set_tooltip_text(GTK_WIDGET(g_dialog.ports), text);
 }
 
 // Shows the control dialog and returns 0 when the user has closed it.

@@ -13,6 +13,7 @@
 
 #include "control/controller.h"
 #include "link/seams.h"
+#include "serial/serial_port.h"
 #include "wait/stop_signal.h"
 
 namespace {
@@ -143,6 +144,12 @@ gboolean DismissErrorBoxOf(gpointer data) {
     return G_SOURCE_REMOVE;
 }
 
+// Shows the port's new state on the window's thread.
+gboolean ShowPortStateChange(gpointer) {
+    ControlPortStateChanged();
+    return G_SOURCE_REMOVE;
+}
+
 // Waits until the box has been dismissed or the stop signal is raised. Returns 1 when dismissed.
 int WaitDismissedOrStop() {
     int r = WaitForDescriptor(g_errorBox.dismissedFd, POLLIN, kNoTimeLimit);
@@ -156,6 +163,10 @@ void PanelAttach(GtkWindow* window, GtkEntry* status, GtkEntry* logPath) {
     g_errorBox.dismissedFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     OnLogPathChanged(GTK_EDITABLE(logPath), nullptr);
     g_signal_connect(logPath, "changed", G_CALLBACK(OnLogPathChanged), nullptr);
+}
+
+void PanelPortStateChanged() {
+    g_idle_add(ShowPortStateChange, nullptr);
 }
 
 void PanelDismissErrorBox() {

@@ -2,6 +2,8 @@
 // (control/controller.h), the program entry, and the panel functions through which the reader
 // thread reaches the dialog.
 #include <windows.h>
+// after windows.h
+#include <commctrl.h>
 
 #include <cstring>
 
@@ -14,6 +16,9 @@ namespace {
 
 // The dialog's window handle, kept for the whole run.
 HWND volatile g_dialog = NULL;
+
+// The port list's tooltip, made at the dialog's start.
+HWND g_portTip = NULL;
 
 // The status label waiting to be shown. The reader thread swaps a fresh copy in and posts a note;
 // the dialog's thread swaps it out and shows it. No thread ever waits for the other.
@@ -57,10 +62,34 @@ void CALLBACK WatchBox(HWND, UINT, UINT_PTR, DWORD) {
     }
 }
 
+// The port list's tool of the tooltip.
+TOOLINFOA PortTool(HWND dialog, char* text) {
+    TOOLINFOA tool = {};
+    tool.cbSize = sizeof tool;
+    tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+    tool.hwnd = dialog;
+    tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dialog, IDC_PORT_LIST));
+    tool.lpszText = text;
+    return tool;
+}
+
+// Makes the tooltip that names the port's state over the port list.
+void AttachPortTip(HWND dialog) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&controls);
+    g_portTip = CreateWindowExA(0, TOOLTIPS_CLASSA, NULL, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, NULL,
+                                GetModuleHandleA(NULL), NULL);
+    char none[] = "";
+    TOOLINFOA tool = PortTool(dialog, none);
+    SendMessageA(g_portTip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
+}
+
 INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
             g_dialog = dialog;
+            AttachPortTip(dialog);
             ControlStart();
             return TRUE;
         case kShowStatusMessage:
@@ -88,6 +117,8 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
                     if (code == CBN_SELCHANGE) {
                         ControlPickPort(static_cast<int>(
                             SendDlgItemMessageA(dialog, IDC_PORT_LIST, CB_GETCURSEL, 0, 0)));
+                    } else if (code == CBN_DROPDOWN) {
+                        ControlRefreshPorts();  // one registry read
                     }
                     return FALSE;
                 default:
@@ -111,6 +142,20 @@ void ViewAddPortItem(const char* label) {
 
 void ViewSelectPortItem(int index) {
     SendDlgItemMessageA(g_dialog, IDC_PORT_LIST, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+void ViewRemovePortItems(int from) {
+    LRESULT n = SendDlgItemMessageA(g_dialog, IDC_PORT_LIST, CB_GETCOUNT, 0, 0);
+    while (n > from) {
+        SendDlgItemMessageA(g_dialog, IDC_PORT_LIST, CB_DELETESTRING, static_cast<WPARAM>(--n), 0);
+    }
+}
+
+void ViewSetPortTip(const char* text) {
+    char copy[192];
+    lstrcpynA(copy, text, sizeof copy);
+    TOOLINFOA tool = PortTool(g_dialog, copy);
+    SendMessageA(g_portTip, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 // The reader's message box ends with the reader itself (WatchBox), which ClosePort awaits: no box

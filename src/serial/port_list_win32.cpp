@@ -1,0 +1,73 @@
+// The COM ports of a Windows PC beyond COM1: to COM4:, as the system lists them
+// (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), in the order of their numbers.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "serial/serial_port.h"
+
+namespace {
+
+// Most ports listed; the port list holds 32 with COM1: to COM4:.
+constexpr int kMostPorts = 64;
+
+// Returns n when `name` is "COM" followed by the decimal number n (above 4), otherwise 0.
+int ComNumber(const char* name) {
+    if (_strnicmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9') {
+        return 0;
+    }
+    char* end;
+    long n = strtol(name + 3, &end, 10);
+    return *end == '\0' && n > 4 && n < 256 ? static_cast<int>(n) : 0;
+}
+
+}  // namespace
+
+int ListSerialPorts(void (*found)(const char* label, const char* device, void* context),
+                    void* context) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS) {
+        return 0;
+    }
+    int numbers[kMostPorts];
+    int count = 0;
+    for (DWORD i = 0; count < kMostPorts; ++i) {
+        char name[256];
+        char data[32];
+        DWORD nameSize = sizeof name;
+        DWORD dataSize = sizeof data - 1;
+        DWORD type;
+        LONG r = RegEnumValueA(key, i, name, &nameSize, NULL, &type, reinterpret_cast<BYTE*>(data),
+                               &dataSize);
+        if (r == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (r != ERROR_SUCCESS || type != REG_SZ) {
+            continue;
+        }
+        data[dataSize] = '\0';
+        int n = ComNumber(data);
+        bool seen = false;
+        for (int k = 0; k < count; ++k) {
+            seen = seen || numbers[k] == n;
+        }
+        if (n > 0 && !seen) {
+            numbers[count++] = n;
+        }
+    }
+    RegCloseKey(key);
+    qsort(numbers, count, sizeof numbers[0],
+          [](const void* a, const void* b) { return *(const int*)a - *(const int*)b; });
+    for (int k = 0; k < count; ++k) {
+        char label[16];
+        char device[24];
+        snprintf(label, sizeof label, "COM%d:", numbers[k]);
+        // The plain name reaches COM1 to COM9 only.
+        snprintf(device, sizeof device, numbers[k] < 10 ? "COM%d:" : "\\\\.\\COM%d", numbers[k]);
+        found(label, device, context);
+    }
+    return count;
+}
