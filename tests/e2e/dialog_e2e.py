@@ -70,10 +70,10 @@ def text_of(accessible):
 
 
 class Driver:
-    def __init__(self, program, stderr):
+    def __init__(self, program, stderr, **env):
         errors = open(stderr, "a")
         self.program = subprocess.Popen([program], stdout=errors, stderr=errors,
-                                        start_new_session=True)
+                                        start_new_session=True, env=dict(os.environ, **env))
         self.app = wait_for("zundrel on the accessibility bus", lambda: [
             a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "zundrel"],
             timeout=20)[0]
@@ -141,14 +141,29 @@ class Driver:
         x.XCloseDisplay(display)
 
 
-def check_texts(driver):  # the dialog's texts, each drawn whole inside its control
-    labels = find(driver.window, pyatspi.ROLE_LABEL)
-    assert [label.name for label in labels] == TEXTS, [label.name for label in labels]
-    for label in labels:
-        box = label.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
-        text = label.queryText()
-        drawn = text.getRangeExtents(0, text.characterCount, pyatspi.WINDOW_COORDS)
-        assert drawn[0] >= box.x and drawn[0] + drawn[2] <= box.x + box.width, label.name
+# The template's rectangles in dialog units, in template order (the closed port list one line high).
+TEMPLATE = [(7, 10, 44, 8), (54, 7, 48, 14), (7, 25, 97, 27), (11, 37, 40, 10), (55, 37, 43, 10),
+            (7, 60, 24, 8), (32, 57, 72, 14), (7, 75, 97, 29), (12, 86, 86, 14)]
+
+
+def check_layout(driver):
+    # The dialog's texts, and every control at its template rectangle in the unit the dialog's size
+    # gives (111 x 111 units): none made larger than its rectangle by a text that does not fit it.
+    labels = [label.name for label in find(driver.window, pyatspi.ROLE_LABEL)]
+    assert labels == TEXTS, labels
+    client = find(driver.window, pyatspi.ROLE_LAYERED_PANE) or find(driver.window,
+                                                                    pyatspi.ROLE_PANEL)
+    size = client[0].queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+    across, down = size.width / 111, size.height / 111
+    for control, (x, y, w, h) in zip([c for c in client[0] if c is not None], TEMPLATE):
+        e = control.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+        want = (round(x * across), round(y * down))
+        want += (round((x + w) * across) - want[0], round((y + h) * down) - want[1])
+        assert abs(e.x - want[0]) <= 1 and abs(e.y - want[1]) <= 1 and \
+            abs(e.width - want[2]) <= 1 and abs(e.height - want[3]) <= 1, \
+            "%s at %r, its rectangle %r (unit %.3f x %.3f)" % (
+                control.name, (e.x, e.y, e.width, e.height), want, across, down)
+    return across, down
 
 
 def ports(d, ptys, usb, stderr):  # usb: two ptys (none can be made inside the private /dev)
@@ -199,17 +214,23 @@ def main(program, artefacts):
             ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
              "org.a11y.Bus.GetAddress"], capture_output=True, timeout=5).returncode == 0
             and pyatspi.Registry.getDesktop(0).childCount >= 0, 15)
-        drivers.append(Driver(program, stderr))
-        check_texts(drivers[0])
-        run("import", "-window", drivers[0].wid, os.path.join(artefacts, "dialog.png"))
-        scenario.run(drivers[0], ptys, root)
+        for scale in (1.25, 1.5, 2.0, 1.0):  # the user's text size: the dialog grows with it
+            drivers.append(Driver(program, stderr, GDK_DPI_SCALE=str(scale)))
+            print("text size %.2f: dialog unit %.3f x %.3f px" % (scale, *check_layout(
+                drivers[-1])), flush=True)
+            run("import", "-window", drivers[-1].wid, os.path.join(artefacts, "dialog-%g.png"
+                                                                   % scale))
+            if scale != 1.0:
+                drivers[-1].key("Escape")
+                assert drivers[-1].program.wait(timeout=5) == 0
+        scenario.run(drivers[-1], ptys, root)
         print("a second run starts afresh; the window's close ends it with 0", flush=True)
         drivers.append(Driver(program, stderr))
         wait_for("COM1 at 9600 again", lambda: ptys[0].speed() == scenario.termios.B9600)
-        assert drivers[1].status() == "" and text_of(drivers[1].log_field) == ""
-        ports(drivers[1], ptys, usb, stderr)
-        drivers[1].close()
-        assert drivers[1].program.wait(timeout=5) == 0
+        assert drivers[-1].status() == "" and text_of(drivers[-1].log_field) == ""
+        ports(drivers[-1], ptys, usb, stderr)
+        drivers[-1].close()
+        assert drivers[-1].program.wait(timeout=5) == 0
         complaints = [line for line in open(stderr) if "CRITICAL" in line or "WARNING" in line]
         assert not complaints, "the program complained:\n" + "".join(complaints)
 

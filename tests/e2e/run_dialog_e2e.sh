@@ -20,7 +20,7 @@ ns=(unshare -m --propagation private)
 # in a mount namespace of its own with the test's terminals bound over /dev/ttyS0 to /dev/ttyS3.
 # Everything runs in a process group of its own, ended as a whole at the end: xvfb-run leaves its X
 # server running when it fails to clean up after itself.
-setsid timeout -k 5 150 xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" \
+setsid timeout -k 5 150 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
   dbus-run-session -- "${ns[@]}" -- /usr/bin/python3 "$here/dialog_e2e.py" "$program" "$artefacts" &
 group=$!
 rc=0

@@ -3,6 +3,8 @@
 // Everything here runs on the window's thread.
 #include <gtk/gtk.h>
 
+#include <cmath>
+
 #include "control/controller.h"
 #include "ui/gtk/panel_gtk.h"
 
@@ -80,7 +82,60 @@ void LoadStyle() {
     g_object_unref(css);
 }
 
-// Builds the dialog from its template and keeps its controls.
+// The template's controls, by their ids in zundrel.ui, and their rectangles in dialog units (left,
+// top, width, height). The closed port list is one line high, as an edit field; 79, its height in
+// the template, is the height of the opened list.
+struct TemplateRect {
+    const char* id;
+    int left, top, width, height;
+};
+constexpr TemplateRect kTemplate[] = {
+    {"port_label", 7, 10, 44, 8},   {"port_list", 54, 7, 48, 14},    {"speed_group", 7, 25, 97, 27},
+    {"speed_9600", 11, 37, 40, 10}, {"speed_38400", 55, 37, 43, 10}, {"log_label", 7, 60, 24, 8},
+    {"log_path", 32, 57, 72, 14},   {"status_group", 7, 75, 97, 29}, {"status", 12, 86, 86, 14},
+};
+constexpr int kDialogUnits = 111;  // the dialog is 111 x 111 units
+
+// The Japanese gothic fonts of a Linux desktop are wider than the template's "ＭＳ Ｐゴシック":
+// the dialog unit they give is enlarged by this one factor, so that the template's texts fit. The
+// tightest of them, "38400bps", needs 1.09 with IPAPGothic; the rest is room for other fonts.
+constexpr double kSubstituteFontFactor = 1.15;
+
+// The dialog unit in pixels, derived from the dialog's font as it is drawn (the user's text size
+// included), the way a Windows dialog derives it: a quarter of the average width of the 52 Latin
+// letters across, an eighth of the font's height down; then the substitute font's factor.
+void DialogUnit(GtkWidget* widget, double* across, double* down) {
+    PangoLayout* text = gtk_widget_create_pango_layout(
+        widget, "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    PangoRectangle extent;
+    pango_layout_get_extents(text, nullptr, &extent);
+    g_object_unref(text);
+    *across = extent.width / double{PANGO_SCALE} / 52 / 4 * kSubstituteFontFactor;
+    *down = extent.height / double{PANGO_SCALE} / 8 * kSubstituteFontFactor;
+}
+
+// Sets each control at its template rectangle, in pixels of the dialog unit derived from the font,
+// and the dialog at 111 x 111 units. Edges are rounded, so neighbouring controls never overlap.
+void LayOutDialog(GtkBuilder* builder) {
+    GtkLayout* client = GTK_LAYOUT(gtk_builder_get_object(builder, "client"));
+    double across;
+    double down;
+    DialogUnit(GTK_WIDGET(gtk_builder_get_object(builder, "port_label")), &across, &down);
+    for (const TemplateRect& r : kTemplate) {
+        GtkWidget* control = GTK_WIDGET(gtk_builder_get_object(builder, r.id));
+        int left = static_cast<int>(std::lround(r.left * across));
+        int top = static_cast<int>(std::lround(r.top * down));
+        gtk_widget_set_size_request(
+            control, static_cast<int>(std::lround((r.left + r.width) * across)) - left,
+            static_cast<int>(std::lround((r.top + r.height) * down)) - top);
+        gtk_layout_move(client, control, left, top);
+    }
+    gtk_widget_set_size_request(GTK_WIDGET(client),
+                                static_cast<int>(std::lround(kDialogUnits * across)),
+                                static_cast<int>(std::lround(kDialogUnits * down)));
+}
+
+// Builds the dialog from its template, lays it out and keeps its controls.
 void CreateDialog() {
     GtkBuilder* builder = gtk_builder_new_from_resource("/org/zundrel/zundrel.ui");
     g_dialog.window = GTK_WINDOW(gtk_builder_get_object(builder, "ZUNDRDLG"));
@@ -89,6 +144,7 @@ void CreateDialog() {
     g_dialog.speed38400 = GTK_TOGGLE_BUTTON(gtk_builder_get_object(builder, "speed_38400"));
     g_dialog.status = GTK_ENTRY(gtk_builder_get_object(builder, "status"));
     g_dialog.logPath = GTK_ENTRY(gtk_builder_get_object(builder, "log_path"));
+    LayOutDialog(builder);
     g_object_unref(builder);  // the toplevel window keeps itself and its controls alive
 
     // Long device paths lose their start in the closed list, which keeps its rectangle; the
