@@ -1,6 +1,7 @@
 #include "control/controller.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "serial/serial_port.h"
 #include "sockets/net_shim.h"
@@ -24,6 +25,13 @@ struct PortTable {
 PortTable g_ports;
 
 bool g_ended;
+
+// What the start selects and opens: COM1: at 9600 bit/s unless preselected.
+struct StartChoice {
+    int item;
+    unsigned speed;
+};
+StartChoice g_start = {0, 9600};
 
 void FillComPorts() {
     if (g_ports.count > 0) {
@@ -50,16 +58,32 @@ int AddPort(const char* label, const char* device) {
     return g_ports.count++;
 }
 
+int ControlPreselect(const char* label, const char* device, unsigned speed) {
+    FillComPorts();
+    g_start.speed = speed != 0 ? speed : g_start.speed;
+    if (label[0] == '\0') {
+        return g_start.item;
+    }
+    int item = 0;
+    while (item < g_ports.count && strcmp(g_ports.rows[item].label, label) != 0 &&
+           strcmp(g_ports.rows[item].device, device) != 0) {
+        ++item;
+    }
+    item = item < g_ports.count ? item : AddPort(label, device);
+    g_start.item = item >= 0 ? item : g_start.item;
+    return item;
+}
+
 void ControlStart() {
     FillComPorts();
     NetStartup();
-    ViewCheckSpeed(9600);
+    ViewCheckSpeed(g_start.speed);
     for (int i = 0; i < g_ports.count; ++i) {
         ViewAddPortItem(g_ports.rows[i].label);
     }
-    ViewSelectPortItem(0);
-    OpenPortDevice(g_ports.rows[0].device);
-    SetBaudRate(9600);
+    ViewSelectPortItem(g_start.item);
+    OpenPortDevice(g_ports.rows[g_start.item].device);
+    SetBaudRate(g_start.speed);
 }
 
 void ControlPickPort(int index) {
