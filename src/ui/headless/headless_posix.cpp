@@ -2,6 +2,7 @@
 // the command line's port, speed and log; the status labels on stdout and the unknown-command texts
 // on stderr, one time-stamped line each; a port that cannot be opened or fails is waited for;
 // SIGINT and SIGTERM end it as Esc ends the dialog. It needs no display and no GTK.
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -205,6 +206,12 @@ void PanelShowError(const char* text) {
 
 // Runs without a window with the options of the command line; see zundrel --help.
 int main(int argc, char** argv) {
+    // A descriptor 0, 1 or 2 closed at start would be taken by the port and get the output lines.
+    for (int fd = 0; fd < 3; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) < 0) {
+            return 1;
+        }
+    }
     char text[1024];
     int parsed = ParseOptions(argc, argv, &g_options, text, sizeof text);
     if (parsed != kOptionsRun) {
