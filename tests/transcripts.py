@@ -14,11 +14,13 @@
 # limits a transcript to those levels.
 #
 # Usage: transcripts.py core|serial HARNESS TRANSCRIPT...
+#        transcripts.py headless ZUNDREL TRANSCRIPT...   (the program itself, headless, no display)
 
 import fcntl
 import os
 import re
 import select
+import signal
 import socket
 import struct
 import subprocess
@@ -170,6 +172,11 @@ class Pty:
     def speed(self):
         return termios.tcgetattr(self.slave)[5]
 
+    def set_speed(self, code):
+        attrs = termios.tcgetattr(self.slave)
+        attrs[4] = attrs[5] = code
+        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+
 
 class Harness:
     # A harness program (tests/harness.cpp) speaking its command lines; every one started is ended
@@ -180,7 +187,10 @@ class Harness:
     def __init__(self, program):
         self.process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
         Harness.running.append(self.process)
-        self.buffer, self.lines, self.events = b"", [], []
+        self.buffers, self.lines, self.events = {self.process.stdout: b""}, [], []
+
+    def event(self, stream, line):  # the event that a line of `stream` reports
+        return line
 
     def wait(self, word, timeout=10.0):
         # Reads lines until one starts with `word`, which is returned; keeps the events before.
@@ -188,12 +198,13 @@ class Harness:
         while True:
             while not self.lines:
                 left = deadline - time.monotonic()
-                assert left > 0 and select.select([self.process.stdout], [], [], left)[0], \
-                    "the harness did not answer (events: %r)" % self.events
-                data = os.read(self.process.stdout.fileno(), 65536)
-                assert data, "the harness ended (exit code %r)" % self.process.wait(5)
-                *lines, self.buffer = (self.buffer + data).split(b"\n")
-                self.lines += [line.decode() for line in lines]
+                ready = left > 0 and select.select(list(self.buffers), [], [], left)[0]
+                assert ready, "the program did not answer (events: %r)" % self.events
+                for stream in ready:
+                    data = os.read(stream.fileno(), 65536)
+                    assert data, "the program ended (exit code %r)" % self.process.wait(5)
+                    *lines, self.buffers[stream] = (self.buffers[stream] + data).split(b"\n")
+                    self.lines += [self.event(stream, line.decode()) for line in lines]
             line = self.lines.pop(0)
             if line.split(" ")[0] == word:
                 return line
@@ -218,16 +229,59 @@ class Harness:
         Harness.running.clear()
 
 
+def sandboxed(args):
+    # `args` run in a private mount namespace in which the resolver file is empty (asking 127.0.0.1)
+    # and /dev/ttyS0 to /dev/ttyS3 are /dev/null: no lookup leaves the machine, no real port opens.
+    return ["unshare", "-m", "--propagation", "private"] + ["-r"] * (os.getuid() != 0) + [
+        "sh", "-c", 'mount --bind /dev/null /etc/resolv.conf && for t in /dev/ttyS0 /dev/ttyS1 '
+        '/dev/ttyS2 /dev/ttyS3; do [ ! -e $t ] || mount --bind /dev/null $t || exit 1; done && '
+        'exec "$@"', "sh"] + args
+
+
+class Headless(Harness):
+    # The program itself, headless (zundrel --headless ARGS), sandboxed, with no display: its
+    # time-stamped lines on stdout and stderr become the events "status LINE" and "box LINE".
+    STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ")
+
+    def __init__(self, program, *args):
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        self.process = subprocess.Popen(sandboxed([program, "--headless", *args]), env=env,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        Harness.running.append(self.process)
+        self.buffers = {self.process.stdout: b"", self.process.stderr: b""}
+        self.lines, self.events = [], []
+
+    def event(self, stream, line):
+        assert self.STAMP.match(line), "no time stamp: %r" % line
+        return ("status " if stream is self.process.stdout else "box ") + line[24:]
+
+    def end(self, number=signal.SIGTERM):  # the signal ends it with 0 within 200 ms
+        assert self.events == [], "events after the last exchange: %r" % self.events
+        start = time.monotonic()
+        self.process.send_signal(number)
+        assert self.process.wait(5) == 0, "exit status %d" % self.process.returncode
+        ms = (time.monotonic() - start) * 1000
+        assert ms < 200, "ended %d ms after the signal" % ms
+
+
 class Target:
     # The core played through a harness: harness_core takes each chunk as one read from the port;
     # with a pty, harness_serial's real port and reader thread take it from the pseudo-terminal.
-    def __init__(self, program, pty=None):
-        self.harness, self.pty = Harness(program), pty
+    # With a log path, the program itself runs headless on the pty at 38400 bit/s with that log.
+    def __init__(self, program, pty=None, log=None):
+        self.pty, self.log = pty, log
+        if log:
+            pty.set_speed(termios.B9600)
+            self.harness = Headless(program, "--port", pty.path, "--speed", "38400", "--log", log)
+            wait_for("the port at 38400 bit/s", lambda: pty.speed() == termios.B38400)
+            return
+        self.harness = Harness(program)
         opened = not pty or self.harness.command("open " + pty.path) == "open 1"
         assert opened, "the port did not open"
 
     def set_log(self, path):
-        self.harness.command("log " + path)
+        if not self.log:
+            self.harness.command("log " + path)
 
     def exchange(self, ex):
         chunks, h = ex.written(), self.harness
@@ -251,7 +305,7 @@ class Target:
                     pauses=[int(p) for p in of("pause")])
 
     def end(self):
-        if self.pty:
+        if self.pty and not self.log:
             self.harness.command("close")
             assert self.pty.read(1, timeout=0) == b"", "bytes after the last reply"
         self.harness.end()
@@ -326,8 +380,9 @@ def run_cases(cases, prepare=None):
 
 def play_at(level, program, path):
     with tempfile.TemporaryDirectory() as tmp:
-        play(path, Target(program, Pty() if level == "serial" else None),
-             os.path.join(tmp, "traffic log.txt"))
+        log = os.path.join(tmp, "traffic log.txt")
+        play(path, Target(program, Pty() if level != "core" else None,
+                          log if level == "headless" else None), log)
 
 
 def main(level, program, paths):

@@ -45,9 +45,14 @@ int AppendPort(PortTable* table, const char* label, const char* device) {
     return table->count++;
 }
 
-// ListSerialPorts' callback: appends to the PortTable `context`.
+// ListSerialPorts' callback: appends to the PortTable `context` a device it does not hold yet (a
+// port given at start may be one the system lists too).
+int FindDevice(const PortTable& table, const char* device);
 void AppendFound(const char* label, const char* device, void* context) {
-    AppendPort(static_cast<PortTable*>(context), label, device);
+    PortTable* table = static_cast<PortTable*>(context);
+    if (FindDevice(*table, device) < 0) {
+        AppendPort(table, label, device);
+    }
 }
 
 // Returns the index of the row of `device` in `table`, or -1.
@@ -87,6 +92,13 @@ void ShowPortState() {
     }
 }
 
+// What the start selects and opens: COM1: at 9600 bit/s unless preselected.
+struct StartChoice {
+    int item;
+    unsigned speed;
+};
+StartChoice g_start = {0, 9600};
+
 void FillComPorts() {
     if (g_ports.count > 0) {
         return;
@@ -106,17 +118,35 @@ int AddPort(const char* label, const char* device) {
     return AppendPort(&g_ports, label, device);
 }
 
+int ControlPreselect(const char* label, const char* device, unsigned speed) {
+    FillComPorts();
+    g_start.speed = speed != 0 ? speed : g_start.speed;
+    if (label[0] == '\0') {
+        return g_start.item;
+    }
+    int item = 0;
+    while (item < g_ports.count && strcmp(g_ports.rows[item].label, label) != 0 &&
+           strcmp(g_ports.rows[item].device, device) != 0) {
+        ++item;
+    }
+    item = item < g_ports.count ? item : AddPort(label, device);
+    g_start.item = item >= 0 ? item : g_start.item;
+    return item;
+}
+
 void ControlStart() {
     FillComPorts();
     ListSerialPorts(AppendFound, &g_ports);
     NetStartup();
-    ViewCheckSpeed(9600);
+    ViewCheckSpeed(g_start.speed);
     for (int i = 0; i < g_ports.count; ++i) {
         ViewAddPortItem(g_ports.rows[i].label);
     }
-    ViewSelectPortItem(0);
-    OpenPortDevice(g_ports.rows[0].device);
-    SetBaudRate(9600);
+    g_choice.picked = g_start.item;
+    g_choice.speed = g_start.speed;
+    ViewSelectPortItem(g_start.item);
+    OpenPortDevice(g_ports.rows[g_start.item].device);
+    SetBaudRate(g_start.speed);
     ShowPortState();
 }
 

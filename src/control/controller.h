@@ -37,6 +37,12 @@ constexpr int kMaxPorts = 32;
 // full.
 int AddPort(const char* label, const char* device);
 
+// Makes the start open the port of `label` or of `device` (a row of the table, or else a new row
+// after the others) at `speed` bit/s (9600 or 38400), in place of COM1: at 9600. An empty label
+// keeps COM1:, a speed of 0 keeps 9600. Called after the ports have been added, before
+// ControlStart. Returns the item index of the port, or -1 when the table is full (COM1: is kept).
+int ControlPreselect(const char* label, const char* device, unsigned speed);
+
 // The dialog's start: the socket library, 9600 checked, the port list (COM1: to COM4:, then the
 // ports added, then the other serial ports the PC has) with COM1: selected, COM1: opened at 9600
 // bit/s, and its state on the tooltip.

@@ -14,3 +14,6 @@ int PortSettingsHeld();
 // Stores the CPU-time clock of the running reader thread in `clock`. Returns 1, or 0 when no reader
 // runs.
 int ReaderCpuClock(clockid_t* clock);
+
+// Returns 1 while a port is open (a failed one included), 0 when none is.
+int PortOpen();

@@ -295,6 +295,10 @@ int ReaderCpuClock(clockid_t* clock) {
     return pthread_getcpuclockid(g_serial.reader, clock) == 0 ? 1 : 0;
 }
 
+int PortOpen() {
+    return g_serial.port >= 0 ? 1 : 0;
+}
+
 // --- Seams: the port side of the core ---------------------------------------------------------
 
 void WritePort(const uint8_t* bytes, size_t n) {

@@ -70,9 +70,9 @@ def text_of(accessible):
 
 
 class Driver:
-    def __init__(self, program, stderr, **env):
+    def __init__(self, program, stderr, *args, **env):
         errors = open(stderr, "a")
-        self.program = subprocess.Popen([program], stdout=errors, stderr=errors,
+        self.program = subprocess.Popen([program, *args], stdout=errors, stderr=errors,
                                         start_new_session=True, env=dict(os.environ, **env))
         self.app = wait_for("zundrel on the accessibility bus", lambda: [
             a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "zundrel"],
@@ -224,11 +224,25 @@ def main(program, artefacts):
                 drivers[-1].key("Escape")
                 assert drivers[-1].program.wait(timeout=5) == 0
         scenario.run(drivers[-1], ptys, root)
-        print("a second run starts afresh; the window's close ends it with 0", flush=True)
+        print("a second run starts afresh", flush=True)
         drivers.append(Driver(program, stderr))
         wait_for("COM1 at 9600 again", lambda: ptys[0].speed() == scenario.termios.B9600)
         assert drivers[-1].status() == "" and text_of(drivers[-1].log_field) == ""
         ports(drivers[-1], ptys, usb, stderr)
+        drivers[-1].key("Escape")
+        assert drivers[-1].program.wait(timeout=5) == 0
+        print("a third run: the options preselected; the window's close ends it with 0", flush=True)
+        log = os.path.join(root, "preselected.log")
+        drivers.append(Driver(program, stderr, "--port", "/dev/ttyS2", "--speed", "38400", "--log",
+                              log))
+        wait_for("COM3 at 38400", lambda: ptys[2].speed() == scenario.termios.B38400)
+        assert drivers[-1].status() == "" and text_of(drivers[-1].log_field) == log
+        checked = find(drivers[-1].window, pyatspi.ROLE_RADIO_BUTTON, "38400bps")[0].getState()
+        assert drivers[-1].ports.name == "COM3:" and checked.contains(pyatspi.STATE_CHECKED)
+        ptys[2].write(bytes.fromhex("01 00 01 02"))
+        assert ptys[2].read(6) == bytes.fromhex("00 55 55 55 55 55")
+        want = b"R> 01 00 01 02 \r\nS> 00 55 55 55 55 55 \r\n"
+        wait_for("the log", lambda: open(log, "rb").read() == want)
         drivers[-1].close()
         assert drivers[-1].program.wait(timeout=5) == 0
         complaints = [line for line in open(stderr) if "CRITICAL" in line or "WARNING" in line]

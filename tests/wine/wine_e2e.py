@@ -37,9 +37,10 @@ class Wine:
 
 
 class Driver:
-    def __init__(self, wine, exe, probe):
+    def __init__(self, wine, exe, probe, *args):
         self.wine, self.probe = wine, probe
-        self.program = subprocess.Popen(["wine", exe], env=dict(wine.env, LD_PRELOAD=wine.shim),
+        self.program = subprocess.Popen(["wine", exe, *args],
+                                        env=dict(wine.env, LD_PRELOAD=wine.shim),
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.wid = self.window("^Zundrel$", 60)
 
@@ -150,6 +151,11 @@ def main(exe, probe, shim, artefacts):
                        timeout=60, capture_output=True)
         scenario.run(drivers[0], ptys, tmp, every_label=False, exit_limit=10.0)
 
+        print("a bad option: status 2 and its line on stderr", flush=True)
+        bad = subprocess.run(["wine", app, "--speed", "1"], env=wine.env, capture_output=True,
+                             timeout=60)
+        assert bad.returncode == 2 and b"--speed: '1'" in bad.stderr, bad
+
         print("closed while the unknown-command box is up: the box goes, exit code 0", flush=True)
         drivers.append(Driver(wine, app, helper))
         wait_for("COM1 at 9600", lambda: ptys[0].speed() == termios.B9600, 30)
@@ -160,6 +166,18 @@ def main(exe, probe, shim, artefacts):
         assert wait_for("the box", drivers[1].box, 20) == "unkown command (11:02)"
         drivers[1].ask("cancel")
         assert drivers[1].program.wait(timeout=30) == 0 and drivers[1].box() is None
+
+        print("--port COM2 --speed 38400 --log FILE preselected", flush=True)
+        log = os.path.join(tmp, "preselected.log")
+        drivers.append(Driver(wine, app, helper, "--port", "COM2", "--speed", "38400", "--log",
+                              "Z:" + log.replace("/", "\\")))
+        wait_for("COM2 at 38400", lambda: ptys[1].speed() == termios.B38400, 30)
+        ptys[1].write(bytes.fromhex("01 00 01 02"))
+        assert ptys[1].read(6) == bytes.fromhex("00 55 55 55 55 55")
+        want = b"R> 01 00 01 02 \r\nS> 00 55 55 55 55 55 \r\n"
+        wait_for("the log", lambda: open(log, "rb").read() == want)
+        drivers[2].ask("cancel")
+        assert drivers[2].program.wait(timeout=30) == 0
 
     try:
         return run_cases([("the Windows program", test)])

@@ -2,10 +2,15 @@
 // "ZUNDRDLG" template, drawn here and forwarded to the controller (control/controller.h).
 // Everything here runs on the window's thread.
 #include <gtk/gtk.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 
 #include "control/controller.h"
+#include "control/options.h"
 #include "ui/gtk/panel_gtk.h"
 
 extern "C" void zundrel_register_resource(void);
@@ -22,6 +27,9 @@ struct ControlDialog {
     GtkEntry* logPath;
 };
 ControlDialog g_dialog;
+
+// The options of the command line.
+StartOptions g_options;
 
 // Cancel: close box, Esc or the window manager's close ends the program.
 void EndDialog() {
@@ -156,10 +164,33 @@ void CreateDialog() {
     g_list_free(cells);
 }
 
-// The dialog's start: the controller starts. The signals are connected last, so the start itself
-// triggers none of them.
+// The command line's port, speed and log path, preselected in place of COM1:, 9600 and no log.
+void ApplyStartOptions() {
+    ControlPreselect(g_options.portLabel, g_options.portDevice, g_options.speed);
+    gtk_entry_set_text(g_dialog.logPath, g_options.logPath);
+}
+
+// Replaces the program with zundrel-headless from the program's own folder, given the same
+// arguments. Returns the exit status 1, with a line on stderr, when it cannot be started.
+int RunHeadless(char** argv) {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 32);
+    path[n > 0 ? n : 0] = '\0';
+    char* slash = strrchr(path, '/');
+    if (slash != nullptr) {
+        strcpy(slash + 1, "zundrel-headless");
+        execv(path, argv);
+    }
+    fprintf(stderr, "zundrel: --headless: cannot run %s: %s\n",
+            slash != nullptr ? path : "zundrel-headless", strerror(errno));
+    return 1;
+}
+
+// The dialog's start: the command line's choices, then the controller starts. The signals are
+// connected last, so the start itself triggers none of them.
 void InitDialog() {
     PanelAttach(g_dialog.window, g_dialog.status, g_dialog.logPath);
+    ApplyStartOptions();
     ControlStart();
 
     g_signal_connect(g_dialog.window, "delete-event", G_CALLBACK(OnDeleteEvent), nullptr);
@@ -201,9 +232,19 @@ void ViewSetPortTip(const char* text) {
     gtk_widget_set_tooltip_text(GTK_WIDGET(g_dialog.ports), text);
 }
 
-// Shows the control dialog and returns 0 when the user has closed it.
+// Shows the control dialog and returns 0 when the user has closed it; see zundrel --help.
 int main(int argc, char** argv) {
-    gtk_init(&argc, &argv);
+    char text[1024];
+    int parsed = ParseOptions(argc, argv, &g_options, text, sizeof text);
+    if (parsed != kOptionsRun) {
+        fputs(text, parsed == kOptionsShown ? stdout : stderr);
+        return parsed == kOptionsShown ? 0 : 2;
+    }
+    if (g_options.headless) {
+        return RunHeadless(argv);
+    }
+    int gtkArgc = 1;  // the options are the program's own; GTK takes none of them
+    gtk_init(&gtkArgc, &argv);
     zundrel_register_resource();
     LoadStyle();
     CreateDialog();

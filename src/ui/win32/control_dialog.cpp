@@ -2,12 +2,15 @@
 // (control/controller.h), the program entry, and the panel functions through which the reader
 // thread reaches the dialog.
 #include <windows.h>
-// after windows.h
+// clang-format off: after windows.h
 #include <commctrl.h>
+#include <shellapi.h>
+// clang-format on
 
 #include <cstring>
 
 #include "control/controller.h"
+#include "control/options.h"
 #include "link/seams.h"
 #include "ui/win32/resource.h"
 #include "wait/stop_signal.h"
@@ -25,6 +28,9 @@ HWND g_portTip = NULL;
 PVOID volatile g_pendingStatus = NULL;
 
 constexpr UINT kShowStatusMessage = WM_APP + 1;
+
+// The options of the command line.
+StartOptions g_options;
 
 // How often a message box of the reader thread looks at the stop signal.
 constexpr UINT kBoxWatchMs = 50;
@@ -85,11 +91,83 @@ void AttachPortTip(HWND dialog) {
     SendMessageA(g_portTip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
+// The command line's port, speed and log path, preselected in place of COM1:, 9600 and no log.
+void ApplyStartOptions(HWND dialog) {
+    ControlPreselect(g_options.portLabel, g_options.portDevice, g_options.speed);
+    wchar_t path[kLogPathCapacity];
+    if (MultiByteToWideChar(CP_UTF8, 0, g_options.logPath, -1, path, kLogPathCapacity) > 0) {
+        SetDlgItemTextW(dialog, IDC_LOG_PATH, path);
+    }
+}
+
+// Writes `text` (UTF-8) to the standard handle `which` when there is one (a redirection, or the
+// console of the program that started this one); a dialog program has no console of its own.
+void WriteStd(DWORD which, const char* text) {
+    HANDLE out = GetStdHandle(which);
+    bool attached = false;
+    if ((out == NULL || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+        attached = true;
+        out = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                          OPEN_EXISTING, 0, NULL);
+    }
+    DWORD written;
+    if (out != NULL && out != INVALID_HANDLE_VALUE) {
+        WriteFile(out, text, static_cast<DWORD>(strlen(text)), &written, NULL);
+    }
+    if (attached) {
+        if (out != INVALID_HANDLE_VALUE) {
+            CloseHandle(out);
+        }
+        FreeConsole();
+    }
+}
+
+// Reads the command line, as UTF-8, into g_options. Returns what ParseOptions returns (a bad option
+// when it cannot be read); its text has then been written as WriteStd can.
+int ReadCommandLine() {
+    int argc = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
+    int bytes = 0;
+    for (int i = 0; wide != NULL && i < argc; ++i) {
+        bytes += WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, NULL, 0, NULL, NULL) + 1;
+    }
+    // The pointers, then the texts they point to, in one block.
+    char** argv = wide == NULL ? NULL
+                               : static_cast<char**>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
+                                                               sizeof(char*) * (argc + 1) + bytes));
+    char text[1024] = "zundrel: the command line cannot be read\n";
+    int parsed = kOptionsBad;
+    if (argv != NULL) {
+        char* at = reinterpret_cast<char*>(argv + argc + 1);
+        char* end = at + bytes;
+        for (int i = 0; i < argc; ++i) {
+            argv[i] = at;  // empty when it cannot be converted
+            at += WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, at, static_cast<int>(end - at), NULL,
+                                      NULL) +
+                  1;
+        }
+        parsed = ParseOptions(argc, argv, &g_options, text, sizeof text);
+        HeapFree(GetProcessHeap(), 0, argv);
+    }
+    if (wide != NULL) {
+        LocalFree(wide);
+    }
+    if (parsed == kOptionsRun && g_options.headless) {
+        strcpy(text, "zundrel: --headless is for the Linux program only\n");
+        parsed = kOptionsBad;
+    }
+    if (parsed != kOptionsRun) {
+        WriteStd(parsed == kOptionsShown ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, text);
+    }
+    return parsed;
+}
+
 INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
     switch (message) {
         case WM_INITDIALOG:
             g_dialog = dialog;
             AttachPortTip(dialog);
+            ApplyStartOptions(dialog);
             ControlStart();
             return TRUE;
         case kShowStatusMessage:
@@ -202,7 +280,12 @@ void PanelShowError(const char* text) {
     }
 }
 
+// Shows the control dialog and returns 0 when the user has closed it; 2 after a bad option.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    int parsed = ReadCommandLine();
+    if (parsed != kOptionsRun) {
+        return parsed == kOptionsShown ? 0 : 2;
+    }
     // The wide form keeps the template's Japanese texts intact whatever the system's code page.
     INT_PTR code = DialogBoxParamW(instance, L"ZUNDRDLG", NULL, ControlDialogProc, 0);
     g_dialog = NULL;

@@ -1,0 +1,96 @@
+#include "control/options.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "serial/port_names.h"
+
+#ifndef ZUNDREL_VERSION
+#define ZUNDREL_VERSION "0.0.0"
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "Usage: zundrel [--port NAME] [--speed 9600|38400] [--log FILE] [--headless]\n"
+    "Stands in for the network adapter of the device on a serial port.\n"
+    "  --port NAME   the port: COM1 to COM4 (on Linux /dev/ttyS0 to /dev/ttyS3), a higher COM\n"
+    "                number on Windows, or on Linux a device path such as /dev/ttyUSB0 or a\n"
+    "                /dev/serial/by-id/ link; COM1 unless given\n"
+    "  --speed BPS   9600 (unless given) or 38400 bit/s\n"
+    "  --log FILE    append every frame to the traffic log FILE\n"
+    "  --headless    (Linux) no window: status lines on stdout, unknown commands and port\n"
+    "                trouble on stderr; SIGINT or SIGTERM ends it\n"
+    "  --help        print this help and end\n"
+    "  --version     print the version and end\n"
+    "With the dialog, the options preselect its port, speed and log field.\n";
+
+// Writes the printf-style text into `text` (`size` bytes) and returns `result`.
+int Say(int result, char* text, size_t size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, size, format, args);
+    va_end(args);
+    return result;
+}
+
+}  // namespace
+
+int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_t size) {
+    *options = StartOptions{};
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        const char* equals = strncmp(arg, "--", 2) == 0 ? strchr(arg, '=') : nullptr;
+        char name[32];
+        snprintf(name, sizeof name, "%.*s", equals ? static_cast<int>(equals - arg) : 31, arg);
+        bool takesValue = strcmp(name, "--port") == 0 || strcmp(name, "--speed") == 0 ||
+                          strcmp(name, "--log") == 0;
+        bool flag = strcmp(name, "--headless") == 0 || strcmp(name, "--help") == 0 ||
+                    strcmp(name, "--version") == 0;
+        if (!takesValue && !flag) {
+            return Say(kOptionsBad, text, size,
+                       arg[0] == '-' ? "zundrel: unknown option '%s' (see zundrel --help)\n"
+                                     : "zundrel: unexpected argument '%s' (see zundrel --help)\n",
+                       arg);
+        }
+        if (flag && equals != nullptr) {
+            return Say(kOptionsBad, text, size, "zundrel: %s takes no value\n", name);
+        }
+        if (strcmp(name, "--help") == 0) {
+            return Say(kOptionsShown, text, size, "%s", kUsage);
+        }
+        if (strcmp(name, "--version") == 0) {
+            return Say(kOptionsShown, text, size, "zundrel %s\n", ZUNDREL_VERSION);
+        }
+        if (flag) {
+            options->headless = 1;
+            continue;
+        }
+        const char* value = equals ? equals + 1 : (i + 1 < argc ? argv[++i] : nullptr);
+        if (value == nullptr || value[0] == '\0') {
+            return Say(kOptionsBad, text, size, "zundrel: %s needs a value\n", name);
+        }
+        if (strcmp(name, "--port") == 0) {
+            if (!NamedPort(value, options->portLabel, options->portDevice,
+                           sizeof options->portLabel)) {
+                return Say(kOptionsBad, text, size,
+                           "zundrel: --port: '%s' names no serial port here (see zundrel --help)\n",
+                           value);
+            }
+        } else if (strcmp(name, "--speed") == 0) {
+            if (strcmp(value, "9600") != 0 && strcmp(value, "38400") != 0) {
+                return Say(kOptionsBad, text, size, "zundrel: --speed: '%s' is not 9600 or 38400\n",
+                           value);
+            }
+            options->speed = value[0] == '9' ? 9600 : 38400;
+        } else if (strlen(value) >= sizeof options->logPath) {
+            return Say(kOptionsBad, text, size,
+                       "zundrel: --log: the path is longer than %zu bytes\n",
+                       sizeof options->logPath - 1);
+        } else {
+            snprintf(options->logPath, sizeof options->logPath, "%s", value);
+        }
+    }
+    return Say(kOptionsRun, text, size, "");
+}

@@ -1,0 +1,26 @@
+// The names a user gives a port on the command line, on this platform.
+#pragma once
+
+#include <cstddef>
+
+// Fills `label` (as the port list shows the port) and `device` (what is opened), each `size` bytes,
+// for the port `name` names: "COM<n>" or "COM<n>:" in any case (COM1 to COM4 on Linux, where they
+// are /dev/ttyS0 to /dev/ttyS3; COM1 to COM256 on Windows), or on Linux an absolute path (a device
+// or a link to one, which is its own label). Returns 1, or 0 when `name` names no port here or
+// does not fit.
+int NamedPort(const char* name, char* label, char* device, size_t size);
+
+// Returns n for "COM<n>" or "COM<n>:" (any case, n from 1 to 999 without leading zero), 0 for
+// any other text.
+inline int ComNumber(const char* name) {
+    if ((name[0] | 0x20) != 'c' || (name[1] | 0x20) != 'o' || (name[2] | 0x20) != 'm' ||
+        name[3] < '1' || name[3] > '9') {
+        return 0;
+    }
+    int n = 0;
+    const char* p = name + 3;
+    for (; *p >= '0' && *p <= '9' && n < 1000; ++p) {
+        n = n * 10 + (*p - '0');
+    }
+    return n < 1000 && (p[0] == '\0' || (p[0] == ':' && p[1] == '\0')) ? n : 0;
+}

@@ -1,0 +1,21 @@
+// Port names on Linux: COM1 to COM4 are /dev/ttyS0 to /dev/ttyS3; any absolute path is a port.
+#include <cstdio>
+#include <cstring>
+
+#include "serial/port_names.h"
+#include "serial/serial_port.h"
+
+int NamedPort(const char* name, char* label, char* device, size_t size) {
+    int n = ComNumber(name);
+    if (n >= 1 && n <= 4) {
+        snprintf(label, size, "COM%d:", n);
+        FixedPortDevice(n, device, size);
+        return 1;
+    }
+    if (name[0] != '/' || strlen(name) >= size) {
+        return 0;
+    }
+    snprintf(label, size, "%s", name);
+    snprintf(device, size, "%s", name);
+    return 1;
+}
