@@ -65,7 +65,7 @@ int FindDevice(const PortTable& table, const char* device) {
     return -1;
 }
 
-// Shows the state of the port picked on the tooltip, and on stderr when it changed.
+// Shows the state of the port picked (on the tooltip, and on Linux on stderr) when it changed.
 void ShowPortState() {
     static const char* const kStates[] = {
         "closed",
@@ -87,7 +87,6 @@ void ShowPortState() {
     snprintf(line, sizeof line, "%.*s: %s", named, label, text);
     if (strcmp(line, g_choice.shown) != 0) {
         snprintf(g_choice.shown, sizeof g_choice.shown, "%s", line);
-        fprintf(stderr, "%s\n", line);
         ViewSetPortTip(line);
     }
 }

@@ -230,6 +230,7 @@ void ViewRemovePortItems(int from) {
 
 void ViewSetPortTip(const char* text) {
     gtk_widget_set_tooltip_text(GTK_WIDGET(g_dialog.ports), text);
+    fprintf(stderr, "%s\n", text);
 }
 
 // Shows the control dialog and returns 0 when the user has closed it; see zundrel --help.

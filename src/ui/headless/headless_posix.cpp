@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -42,7 +43,8 @@ StartOptions g_options;
 struct HeldLines {
     std::mutex mutex;
     std::string text[2];
-    int wakeFd = -1;  // eventfd, readable once lines have been added
+    int wakeFd = -1;  // eventfd, readable once lines have been added or the port's state changed
+    std::atomic<bool> portChanged{false};  // the port's state changed by itself
 };
 HeldLines g_lines;
 
@@ -101,18 +103,24 @@ void FlushHeld() {
     }
 }
 
-// Opens the port again once it has failed or could not be opened, reporting the change on stderr.
-// `waiting` is 1 while the port is waited for.
+// Reports the port's state on stderr when it changed, and opens it again while it has not been
+// open since it was asked for. A port that was open and whose device went away (lost) is reopened
+// by the serial port itself when the device is back. `waiting` is 1 while the port is waited for.
 void CheckPort(const char* device, int* waiting) {
-    if (PortOpen() && !PortFailed()) {
+    int state = PortState();
+    if (state == kPortOpen) {
+        if (*waiting) {
+            EmitPort(device, "open");
+            *waiting = 0;
+        }
         return;
     }
     if (!*waiting) {
-        EmitPort(device, PortOpen() ? "lost; waiting for it" : "cannot be opened; waiting for it");
+        EmitPort(device,
+                 state == kPortLost ? "lost; waiting for it" : "cannot be opened; waiting for it");
         *waiting = 1;
     }
-    ClosePort();
-    if (OpenPortDevice(device)) {
+    if (state != kPortLost && (ClosePort(), OpenPortDevice(device))) {
         EmitPort(device, "open");
         *waiting = 0;
     }
@@ -144,17 +152,21 @@ int RunHeadless() {
     int waiting = 0;
     uint64_t nextCheck = 0;
     for (;;) {
-        if (MonotonicMillis() >= nextCheck) {
+        if (g_lines.portChanged.exchange(false) || MonotonicMillis() >= nextCheck) {
             CheckPort(device, &waiting);
-            nextCheck = MonotonicMillis() + kPortCheckMs;
+            // Only a port that has not opened is tried again on a timer; the rest waits for events.
+            nextCheck =
+                waiting && PortState() != kPortLost ? MonotonicMillis() + kPortCheckMs : UINT64_MAX;
         }
         struct pollfd p[4] = {{signals, POLLIN, 0},
                               {g_lines.wakeFd, POLLIN, 0},
                               {Held(0) ? 1 : -1, POLLOUT, 0},
                               {Held(1) ? 2 : -1, POLLOUT, 0}};
         uint64_t now = MonotonicMillis();
-        if (poll(p, 4, now >= nextCheck ? 0 : static_cast<int>(nextCheck - now)) < 0 &&
-            errno != EINTR) {
+        int wait = nextCheck == UINT64_MAX ? -1
+                   : now >= nextCheck      ? 0
+                                           : static_cast<int>(nextCheck - now);
+        if (poll(p, 4, wait) < 0 && errno != EINTR) {
             break;
         }
         if (p[0].revents != 0) {
@@ -185,6 +197,17 @@ void ViewCheckSpeed(unsigned) {}
 void ViewAddPortItem(const char*) {}
 
 void ViewSelectPortItem(int) {}
+
+void ViewRemovePortItems(int) {}
+
+void ViewSetPortTip(const char*) {}  // the port's state goes to stderr as its own lines
+
+void PanelPortStateChanged() {
+    g_lines.portChanged = true;
+    uint64_t one = 1;
+    ssize_t ignored = write(g_lines.wakeFd, &one, sizeof one);
+    (void)ignored;
+}
 
 void PanelDismissErrorBox() {}
 
