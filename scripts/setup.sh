@@ -2,13 +2,16 @@
 # Installs the Debian packages needed to build and run the Linux program. Run as root (or with
 # sudo). With --tests, also installs what the tests need: clang for the fuzz build, the X server and
 # tools of the dialog's end-to-end test, and mingw-w64 and Wine for the Windows program and its test.
-#   scripts/setup.sh [--tests]
+# With --package, also what building the Debian package needs (dpkg-dev's dpkg-shlibdeps, file).
+#   scripts/setup.sh [--tests] [--package]
 set -euo pipefail
 tests=0
+package=0
 for arg in "$@"; do
   case "$arg" in
     --tests) tests=1 ;;
-    *) echo "usage: scripts/setup.sh [--tests]" >&2; exit 2 ;;
+    --package) package=1 ;;
+    *) echo "usage: scripts/setup.sh [--tests] [--package]" >&2; exit 2 ;;
   esac
 done
 packages=(
@@ -33,6 +36,9 @@ if [ "$tests" -eq 1 ]; then
     g++-mingw-w64-x86-64 wine wine64
     libxrender1 libxrandr2 libxcursor1 libxi6 libxinerama1 libxcomposite1 libxfixes3
   )
+fi
+if [ "$package" -eq 1 ]; then
+  packages+=(dpkg-dev file)
 fi
 missing=()
 for p in "${packages[@]}"; do

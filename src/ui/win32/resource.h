@@ -6,3 +6,5 @@
 #define IDC_PORT_LIST 1002
 #define IDC_STATUS 1003
 #define IDC_LOG_PATH 1004
+
+#define IDI_ZUNDREL 1
