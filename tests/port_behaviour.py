@@ -92,18 +92,6 @@ def closed_while_blocked(row, before, request, label):
     row.reopen()
 
 
-def hang_up_and_return(row):
-    # The device end goes away mid-conversation: the reader stops without spinning; the device
-    # back on a new port finds its adapter and its open connection as they were.
-    row.talk(POWER_ON, OPEN, CONNECT)
-    os.close(row.target.pty.master)
-    wait_for("the port to fail", lambda: row.command("state")[3] == "1")
-    row.reader_asleep()
-    row.close_promptly()
-    row.reopen()
-    row.talk("peer send 'x'", '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"')
-
-
 def replugged(row):
     # The device behind a by-id style link goes away mid-conversation: the port is closed at once
     # and the reader sleeps; the link made again to a new terminal is reopened at the speed chosen
@@ -260,7 +248,6 @@ def long_run(row):
 
 ROWS = [("closed during " + name, lambda row, r=r: closed_while_blocked(row, *r))
         for name, *r in BLOCKED] + [
-    ("hang-up and return", hang_up_and_return),
     ("device replugged behind its link", replugged),
     ("half a frame and a port switch", fused_across_ports),
     ("second holder of the port", second_holder),
