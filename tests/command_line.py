@@ -11,17 +11,19 @@ import subprocess
 import sys
 import tempfile
 import termios
+import time
 
-from transcripts import Headless, Pty, run_cases, sandboxed, wait_for
+from transcripts import (Peer, Program, Pty, Target, asleep, converse, no_display, parse,
+                         run_cases, sandboxed, wait_for)
 
 BAD = [["--speed", "1200"], ["--bogus"], ["stray"], ["--port", "ttyUSB0"], ["--port=COM5"],
        ["--log", "x" * 300], ["--headless=1"], ["--port"]]
+POWER_ON = '01 00 01 02 -> 00 55 55 55 55 55 "power ON"'
 
 
 def run(program, *args):
-    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-    return subprocess.run(sandboxed([program, *args]), env=env, capture_output=True, text=True,
-                          timeout=10)
+    return subprocess.run(sandboxed([program, *args]), env=no_display(), capture_output=True,
+                          text=True, timeout=10)
 
 
 def shown(program):
@@ -38,37 +40,53 @@ def bad(program, args):  # one line naming it, status 2, no port opened
     assert done.returncode == 2 and done.stdout == "", done
     assert done.stderr.count("\n") == 1 and name in done.stderr, done.stderr
     assert pty.speed() == termios.B1200, "the port was opened"
+    pty.close()
 
 
 def sigint_in_dialup(program):  # no reply, status 0 within 200 ms
     pty = Pty()
     pty.set_speed(termios.B1200)
-    h = Headless(program, "--port", pty.path)
+    h = Program(program, "--port", pty.path)
     wait_for("the port at 9600 bit/s", lambda: pty.speed() == termios.B9600)
-    pty.write(bytes.fromhex("01 00 01 02"))
-    assert pty.read(6) == bytes.fromhex("00 55 55 55 55 55") and h.wait("status")
+    converse(Target(h, pty), None, parse("row", {}, [POWER_ON])[1])
     pty.write(bytes.fromhex("01 00 01 08"))
     assert h.wait("status") == "status dialup"
     h.end(signal.SIGINT)
     assert pty.read(1, timeout=0) == b"", "the interrupted dial-up replied"
+    pty.close()
 
 
 def port_waited_for(program):
+    # A by-id style link to the port: missing at the start, made, gone when the device is
+    # switched off, made again to a new terminal. The program waits for it and says so; while it
+    # is gone the port is let go and the program sleeps; it opens again within a second at the
+    # speed chosen, with the adapter and its connection as they were.
     with tempfile.TemporaryDirectory() as tmp:
-        link = os.path.join(tmp, "port")
-        h = Headless(program, "--port", link)
+        link, peer = os.path.join(tmp, "usb-Zundrel_Device-if00"), Peer()
+        h = Program(program, "--port", link, "--speed", "38400")
+        fds = "/proc/%d/fd/" % h.process.pid
         assert h.wait("box") == "box %s cannot be opened; waiting for it" % link
-        for request, reply, label in (("01 00 01 02", "00 55 55 55 55 55", "power ON"),
-                                      ("02 00 01 01", "02 00 02 02 02", "check Status")):
-            pty = Pty()
+        # A missing port is tried once a second; a lost one is watched for.
+        for limit, lines in ((1500, [POWER_ON, '11 00 01 01 -> 11 00 02 01 00 "open socket"',
+                                     '11 00 12 03 00 00 02 {port} 7F 00 00 01 00*8 -> '
+                                     '11 00 03 03 00 01 "connect socket"']),
+                             (1000, ["peer send 'x'",
+                                     '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"'])):
+            pty, start = Pty(), time.monotonic()
             os.symlink(pty.path, link)
             assert h.wait("box") == "box %s open" % link
-            pty.write(bytes.fromhex(request))
-            assert pty.read(6) == bytes.fromhex(reply) and h.wait("status") == "status " + label
+            ms = (time.monotonic() - start) * 1000
+            assert ms < limit and pty.speed() == termios.B38400, "open after %d ms" % ms
+            converse(Target(h, pty), peer, parse("row", peer.env, lines)[1])
             os.close(pty.master)  # switched off
             os.remove(link)
             assert h.wait("box") == "box %s lost; waiting for it" % link
+            held = [os.stat(fds + fd).st_rdev for fd in os.listdir(fds)]
+            assert os.fstat(pty.slave).st_rdev not in held, "the lost port is still held"
+            asleep(h.process.pid)
+            pty.close()
         h.end()
+        peer.close()
 
 
 if __name__ == "__main__":

@@ -7,16 +7,13 @@
 //      open PATH        open the terminal at PATH as the port; prints "open 1" or "open 0"
 //      close            close the port; prints "closed MS" (how long it took)
 //      speed N          choose N bit/s
-//      state            prints "state COUNT POWERED DIALED FAILED PORT" (receive buffer, adapter,
-//                       port failed, port state: serial_port.h's PortStateCode)
-//      idle MS          prints "idle NS": the reader's CPU time over the next MS milliseconds
-//      usage            prints "usage FDS RSS_KB": open descriptors and resident memory
+//      state            prints "state COUNT POWERED DIALED PORT" (receive buffer, adapter, port
+//                       state: serial_port.h's PortStateCode)
 //      write N          writes N bytes to the port as a reply would; prints "wrote MS"
 //      quiet 0|1        stop or resume printing status labels (long runs)
 // Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
 // one line starting with its own name ("feed" answers "fed"); events are printed as they happen:
-// "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS", and with the
-// real port "port STATE" when the port is lost or back by itself.
+// "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS".
 // Host names ending in ".invalid" never reach a name server: they are not found, and
 // "stall.invalid" is looked up for ever (until the process ends).
 #include <dlfcn.h>
@@ -36,10 +33,6 @@
 #include "link/frame_assembly.h"
 #include "link/seams.h"
 #ifdef ZUNDREL_HARNESS_SERIAL
-#include <dirent.h>
-#include <time.h>
-
-#include "serial/port_probes_posix.h"
 #include "serial/serial_port.h"
 #endif
 
@@ -67,29 +60,6 @@ std::string Hex(const uint8_t* bytes, size_t n) {
     return out;
 }
 #else
-long long ReaderCpuNanos() {
-    clockid_t clock;
-    struct timespec t;
-    bool ok = ReaderCpuClock(&clock) && clock_gettime(clock, &t) == 0;
-    return ok ? t.tv_sec * 1000000000LL + t.tv_nsec : -1;
-}
-
-// Open descriptors and resident kilobytes of this process, as "FDS KB".
-std::string Usage() {
-    int fds = -3;  // ".", ".." and the folder's own descriptor
-    DIR* d = opendir("/proc/self/fd");
-    for (; d != nullptr && readdir(d) != nullptr; ++fds) {
-    }
-    long pages = -1;
-    FILE* f = fopen("/proc/self/statm", "r");
-    if (d == nullptr || f == nullptr || fscanf(f, "%*s %ld", &pages) != 1) {
-        pages = -1;
-    }
-    closedir(d);
-    fclose(f);
-    return std::to_string(fds) + " " + std::to_string(pages * (sysconf(_SC_PAGESIZE) / 1024));
-}
-
 long long MillisSince(std::chrono::steady_clock::time_point start) {
     auto spent = std::chrono::steady_clock::now() - start;
     return std::chrono::duration_cast<std::chrono::milliseconds>(spent).count();
@@ -119,9 +89,7 @@ void PanelShowError(const char* text) {
 }
 
 #ifdef ZUNDREL_HARNESS_SERIAL
-void PanelPortStateChanged() {
-    Print("port " + std::to_string(PortState()));
-}
+void PanelPortStateChanged() {}
 #else
 // --- The port of harness_core -----------------------------------------------------------------
 
@@ -189,16 +157,9 @@ int main() {
             Print("speed");
         } else if (command == "state") {
             char text[80];
-            snprintf(text, sizeof text, "state %zu %d %d %d %d", HeldByteCount(), AdapterPowered(),
-                     AdapterDialed(), PortFailed(), PortState());
+            snprintf(text, sizeof text, "state %zu %d %d %d", HeldByteCount(), AdapterPowered(),
+                     AdapterDialed(), PortState());
             Print(text);
-        } else if (command == "idle") {
-            long long before = ReaderCpuNanos();
-            usleep(static_cast<useconds_t>(atoi(arg)) * 1000);  // the measuring window
-            long long after = ReaderCpuNanos();
-            Print("idle " + std::to_string(before < 0 || after < 0 ? -1 : after - before));
-        } else if (command == "usage") {
-            Print("usage " + Usage());
         } else if (command == "write") {
             std::string bytes(static_cast<size_t>(atoi(arg)), 'B');
             auto start = std::chrono::steady_clock::now();

@@ -121,29 +121,36 @@ class Peer:
             self.conn = self.server.accept()[0]
             self.conn.settimeout(5)
         if action == "send":
-            self.conn.sendall(data)
-        elif action == "expect":
-            got = b""
-            while len(got) < len(data):
-                more = self.conn.recv(len(data) - len(got))
-                assert more, "peer: closed after %s" % hexs(got)
-                got += more
+            return self.conn.sendall(data)
+        if action == "expect":
+            got = self.conn.recv(len(data), socket.MSG_WAITALL) if data else b""
             assert got == data, "peer got %s, expected %s" % (hexs(got), hexs(data))
-        else:
-            if action == "reset":
-                self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            elif action == "gone":
-                try:
-                    assert self.conn.recv(1) == b"", "peer: the device did not close"
-                except ConnectionResetError:
-                    pass
-            self.conn.close()
-            self.conn = None
+            return
+        if action == "reset":
+            self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif action == "gone":
+            try:
+                assert self.conn.recv(1) == b"", "peer: the device did not close"
+            except ConnectionResetError:
+                pass
+        self.conn.close()
+        self.conn = None
 
     def close(self):
         for s in (self.conn, self.server):
             if s is not None:
                 s.close()
+
+
+def stalled_port():
+    # A listener on 127.0.0.1 whose full backlog never answers a connect: its sockets (to close)
+    # and its port, two bytes, least significant first.
+    stalled = socket.create_server(("127.0.0.1", 0), backlog=0)
+    fillers = [socket.socket() for _ in range(3)]
+    for filler in fillers:
+        filler.setblocking(False)
+        filler.connect_ex(stalled.getsockname())
+    return [stalled] + fillers, struct.pack("<H", stalled.getsockname()[1])
 
 
 class Pty:
@@ -177,20 +184,50 @@ class Pty:
         attrs[4] = attrs[5] = code
         termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
 
+    def close(self):
+        for fd in (self.master, self.slave):
+            try:
+                os.close(fd)
+            except OSError:  # the test closed the master itself: the device switched off
+                pass
 
-class Harness:
-    # A harness program (tests/harness.cpp) speaking its command lines; every one started is ended
+
+def sandboxed(args):
+    # `args` run in a private mount namespace in which the resolver file is empty (asking 127.0.0.1)
+    # and /dev/ttyS0 to /dev/ttyS3 are /dev/null: no lookup leaves the machine, no real port opens.
+    return ["unshare", "-m", "--propagation", "private"] + ["-r"] * (os.getuid() != 0) + [
+        "sh", "-c", 'mount --bind /dev/null /etc/resolv.conf && for t in /dev/ttyS0 /dev/ttyS1 '
+        '/dev/ttyS2 /dev/ttyS3; do [ ! -e $t ] || mount --bind /dev/null $t || exit 1; done && '
+        'exec "$@"', "sh"] + args
+
+
+def no_display():
+    return {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+
+
+class Program:
+    # A harness (tests/harness.cpp) speaking its command lines; or, given ARGS, the program itself
+    # run as `zundrel --headless ARGS`, sandboxed and with no display, its time-stamped lines on
+    # stdout and stderr read as the events "status LINE" and "box LINE". Every one started is ended
     # by end_all() whatever happened.
     ANSWERS = {"feed": "fed", "close": "closed", "write": "wrote"}
+    STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ")
     running = []
 
-    def __init__(self, program):
-        self.process = subprocess.Popen([program], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-        Harness.running.append(self.process)
-        self.buffers, self.lines, self.events = {self.process.stdout: b""}, [], []
+    def __init__(self, program, *args):
+        self.headless = bool(args)
+        self.process = subprocess.Popen(
+            sandboxed([program, "--headless", *args]) if args else [program], env=no_display(),
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE if args else None)
+        Program.running.append(self.process)
+        self.buffers = {s: b"" for s in (self.process.stdout, self.process.stderr) if s}
+        self.lines, self.events = [], []
 
     def event(self, stream, line):  # the event that a line of `stream` reports
-        return line
+        if not self.headless:
+            return line
+        assert self.STAMP.match(line), "no time stamp: %r" % line
+        return ("status " if stream is self.process.stdout else "box ") + line[24:]
 
     def wait(self, word, timeout=10.0):
         # Reads lines until one starts with `word`, which is returned; keeps the events before.
@@ -215,76 +252,53 @@ class Harness:
         self.process.stdin.flush()
         return self.wait(self.ANSWERS.get(text.split(" ")[0], text.split(" ")[0]), timeout)
 
-    def end(self):
+    def end(self, number=signal.SIGTERM):
+        # A harness ends with 0 when its input ends; the program with 0 within 200 ms of `number`.
         assert self.events == [], "events after the last exchange: %r" % self.events
-        self.process.stdin.close()
-        assert self.process.wait(10) == 0, "the harness failed"
+        start = time.monotonic()
+        self.process.send_signal(number) if self.headless else self.process.stdin.close()
+        assert self.process.wait(10) == 0, "exit status %d" % self.process.returncode
+        ms = (time.monotonic() - start) * 1000
+        assert ms < 200 or not self.headless, "ended %d ms after the signal" % ms
 
     @staticmethod
     def end_all():
-        for process in Harness.running:
+        for process in Program.running:
             if process.poll() is None:
                 process.kill()
             process.wait(10)
-        Harness.running.clear()
+        Program.running.clear()
 
 
-def sandboxed(args):
-    # `args` run in a private mount namespace in which the resolver file is empty (asking 127.0.0.1)
-    # and /dev/ttyS0 to /dev/ttyS3 are /dev/null: no lookup leaves the machine, no real port opens.
-    return ["unshare", "-m", "--propagation", "private"] + ["-r"] * (os.getuid() != 0) + [
-        "sh", "-c", 'mount --bind /dev/null /etc/resolv.conf && for t in /dev/ttyS0 /dev/ttyS1 '
-        '/dev/ttyS2 /dev/ttyS3; do [ ! -e $t ] || mount --bind /dev/null $t || exit 1; done && '
-        'exec "$@"', "sh"] + args
+def cpu_ms(pid):  # the CPU time process `pid` has used so far
+    fields = open("/proc/%d/stat" % pid).read().rpartition(")")[2].split()
+    return (int(fields[11]) + int(fields[12])) * 1000 / os.sysconf("SC_CLK_TCK")
 
 
-class Headless(Harness):
-    # The program itself, headless (zundrel --headless ARGS), sandboxed, with no display: its
-    # time-stamped lines on stdout and stderr become the events "status LINE" and "box LINE".
-    STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ")
+def asleep(pid):  # a program that waits as it should uses next to nothing in 300 ms
+    before = cpu_ms(pid)
+    time.sleep(0.3)  # the measuring window
+    assert cpu_ms(pid) - before < 20, "used %d ms of CPU in 300 ms" % (cpu_ms(pid) - before)
 
-    def __init__(self, program, *args):
-        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
-        self.process = subprocess.Popen(sandboxed([program, "--headless", *args]), env=env,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        Harness.running.append(self.process)
-        self.buffers = {self.process.stdout: b"", self.process.stderr: b""}
-        self.lines, self.events = [], []
 
-    def event(self, stream, line):
-        assert self.STAMP.match(line), "no time stamp: %r" % line
-        return ("status " if stream is self.process.stdout else "box ") + line[24:]
-
-    def end(self, number=signal.SIGTERM):  # the signal ends it with 0 within 200 ms
-        assert self.events == [], "events after the last exchange: %r" % self.events
-        start = time.monotonic()
-        self.process.send_signal(number)
-        assert self.process.wait(5) == 0, "exit status %d" % self.process.returncode
-        ms = (time.monotonic() - start) * 1000
-        assert ms < 200, "ended %d ms after the signal" % ms
+def usage(pid):  # open descriptors and resident KiB of process `pid`
+    pages = int(open("/proc/%d/statm" % pid).read().split()[1])
+    return len(os.listdir("/proc/%d/fd" % pid)), pages * os.sysconf("SC_PAGESIZE") // 1024
 
 
 class Target:
-    # The core played through a harness: harness_core takes each chunk as one read from the port;
-    # with a pty, harness_serial's real port and reader thread take it from the pseudo-terminal.
-    # With a log path, the program itself runs headless on the pty at 38400 bit/s with that log.
-    def __init__(self, program, pty=None, log=None):
-        self.pty, self.log = pty, log
-        if log:
-            pty.set_speed(termios.B9600)
-            self.harness = Headless(program, "--port", pty.path, "--speed", "38400", "--log", log)
-            wait_for("the port at 38400 bit/s", lambda: pty.speed() == termios.B38400)
-            return
-        self.harness = Harness(program)
-        opened = not pty or self.harness.command("open " + pty.path) == "open 1"
-        assert opened, "the port did not open"
+    # Plays exchanges through `program`: a harness_core takes each chunk as one read from the port;
+    # with a pty, the real port and reader of harness_serial or of the headless program take it
+    # from the pseudo-terminal.
+    def __init__(self, program, pty=None):
+        self.program, self.pty = program, pty
 
     def set_log(self, path):
-        if not self.log:
-            self.harness.command("log " + path)
+        if not self.program.headless:
+            self.program.command("log " + path)
 
     def exchange(self, ex):
-        chunks, h = ex.written(), self.harness
+        chunks, h = ex.written(), self.program
         for n, chunk in enumerate(chunks, 1):
             if not self.pty:
                 h.command("feed " + hexs(chunk), timeout=30)
@@ -305,10 +319,10 @@ class Target:
                     pauses=[int(p) for p in of("pause")])
 
     def end(self):
-        if self.pty and not self.log:
-            self.harness.command("close")
+        if self.pty and not self.program.headless:
+            self.program.command("close")
             assert self.pty.read(1, timeout=0) == b"", "bytes after the last reply"
-        self.harness.end()
+        self.program.end()
 
 
 def converse(target, peer, steps):
@@ -361,8 +375,8 @@ def play(path, target, log_path):
         peer.close()
 
 
-def run_cases(cases, prepare=None):
-    # Runs (name, function) cases one after the other, reports each, ends every harness after
+def run_cases(cases):
+    # Runs (name, function) cases one after the other, reports each, ends every program after
     # each, and closes with the plain count line. Returns the exit status.
     failed = 0
     for name, case in cases:
@@ -373,24 +387,27 @@ def run_cases(cases, prepare=None):
             failed += 1
             print("FAILED %s: %s: %s" % (name, type(error).__name__, error), flush=True)
         finally:
-            Harness.end_all()
+            Program.end_all()
     print("%d passed, %d failed" % (len(cases) - failed, failed))
     return 1 if failed or not cases else 0
 
 
 def play_at(level, program, path):
     with tempfile.TemporaryDirectory() as tmp:
-        log = os.path.join(tmp, "traffic log.txt")
-        play(path, Target(program, Pty() if level != "core" else None,
-                          log if level == "headless" else None), log)
-
-
-def main(level, program, paths):
-    levels = {path: parse(path, {"port": b"", "closed": b"", "self": b""})[0] for path in paths}
-    return run_cases([("%s (%s)" % (os.path.basename(path), level),
-                       lambda path=path: play_at(level, program, path))
-                      for path in paths if level in (levels[path] or [level])])
+        log, pty = os.path.join(tmp, "traffic log.txt"), Pty() if level != "core" else None
+        if level == "headless":
+            pty.set_speed(termios.B9600)
+            program = Program(program, "--port", pty.path, "--speed", "38400", "--log", log)
+            wait_for("the port at 38400 bit/s", lambda: pty.speed() == termios.B38400)
+        else:
+            program = Program(program)
+            assert not pty or program.command("open " + pty.path) == "open 1", "did not open"
+        play(path, Target(program, pty), log)
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2], sys.argv[3:]))
+    level, program, paths = sys.argv[1], sys.argv[2], sys.argv[3:]
+    levels = {path: parse(path, {"port": b"", "closed": b"", "self": b""})[0] for path in paths}
+    sys.exit(run_cases([("%s (%s)" % (os.path.basename(path), level),
+                         lambda path=path: play_at(level, program, path))
+                        for path in paths if level in (levels[path] or [level])]))

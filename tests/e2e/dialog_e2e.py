@@ -24,7 +24,6 @@ from scenario import Pty, run_cases, wait_for  # noqa: E402
 
 PORTS = ["ttyS0", "ttyS1", "ttyS2", "ttyS3"]
 TEXTS = ["通信ポート(P)：", "通信速度", "ログ(L)：", "ステータス"]
-POWER_ON = bytes.fromhex("01 00 01 02")
 
 
 def run(*args):
@@ -80,8 +79,7 @@ class Driver:
         self.window = wait_for("the dialog", lambda: find(self.app, pyatspi.ROLE_FRAME))[0]
         texts = find(self.window, pyatspi.ROLE_TEXT)
         editable = [t.getState().contains(pyatspi.STATE_EDITABLE) for t in texts]
-        self.log_field = texts[editable.index(True)]
-        self.status_field = texts[editable.index(False)]
+        self.log_field, self.status_field = texts[editable.index(True)], texts[editable.index(False)]
         self.ports = find(self.window, pyatspi.ROLE_COMBO_BOX)[0]
         self.wid = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
                                    "^Zundrel$"], capture_output=True, text=True,
@@ -94,9 +92,11 @@ class Driver:
         self.log_field.queryEditableText().setTextContents(path)
         wait_for("the log path", lambda: text_of(self.log_field) == path)
 
+    def speed_button(self, bps):
+        return find(self.window, pyatspi.ROLE_RADIO_BUTTON, "%dbps" % bps)[0]
+
     def click_speed(self, bps):
-        button = find(self.window, pyatspi.ROLE_RADIO_BUTTON, "%dbps" % bps)[0]
-        button.queryAction().doAction(0)
+        self.speed_button(bps).queryAction().doAction(0)
 
     def pick_port(self, index):
         self.ports.querySelection().selectChild(index)
@@ -106,29 +106,29 @@ class Driver:
 
     def listed(self, after_com4):  # opens the port list (it has the focus) to see these items
         menu = find(self.ports, pyatspi.ROLE_MENU)[0]
+        showing = lambda: menu.getState().contains(pyatspi.STATE_SHOWING)  # noqa: E731
         self.key("alt+Down")
-        wait_for("the list %r" % after_com4, lambda: menu.getState().contains(
-            pyatspi.STATE_SHOWING) and [i.name for i in menu][4:] == after_com4)
+        wait_for("the list %r" % after_com4, lambda: showing() and [i.name for i in menu][4:] ==
+                 after_com4)
         self.key("Escape")
-        wait_for("the list closed", lambda: not menu.getState().contains(pyatspi.STATE_SHOWING))
+        wait_for("the list closed", lambda: not showing())
 
-    def boxes(self):
-        return [c for c in self.app if c is not None and c.getRole() == pyatspi.ROLE_ALERT]
+    def alert(self):
+        return ([c for c in self.app if c is not None and c.getRole() == pyatspi.ROLE_ALERT] +
+                [None])[0]
 
     def box(self):
-        boxes = self.boxes()
-        return boxes and find(boxes[0], pyatspi.ROLE_LABEL)[0].name
+        return self.alert() and find(self.alert(), pyatspi.ROLE_LABEL)[0].name
 
     def dismiss_box(self):
-        find(self.boxes()[0], pyatspi.ROLE_PUSH_BUTTON, "OK")[0].queryAction().doAction(0)
+        find(self.alert(), pyatspi.ROLE_PUSH_BUTTON, "OK")[0].queryAction().doAction(0)
 
     def key(self, name):
         run("xdotool", "windowfocus", "--sync", self.wid, "key", "--clearmodifiers", name)
 
     def close(self):  # the WM_DELETE_WINDOW message of a window manager's close button
         x = ctypes.CDLL("libX11.so.6")
-        x.XOpenDisplay.restype = ctypes.c_void_p
-        x.XInternAtom.restype = ctypes.c_ulong
+        x.XOpenDisplay.restype = x.XInternAtom.restype = ctypes.c_void_p
         x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
         x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long,
                                  ctypes.c_void_p]
@@ -151,19 +151,18 @@ def check_layout(driver):
     # gives (111 x 111 units): none made larger than its rectangle by a text that does not fit it.
     labels = [label.name for label in find(driver.window, pyatspi.ROLE_LABEL)]
     assert labels == TEXTS, labels
-    client = find(driver.window, pyatspi.ROLE_LAYERED_PANE) or find(driver.window,
-                                                                    pyatspi.ROLE_PANEL)
-    size = client[0].queryComponent().getExtents(pyatspi.WINDOW_COORDS)
-    across, down = size.width / 111, size.height / 111
-    for control, (x, y, w, h) in zip([c for c in client[0] if c is not None], TEMPLATE):
+    client = (find(driver.window, pyatspi.ROLE_LAYERED_PANE) or
+              find(driver.window, pyatspi.ROLE_PANEL))[0]
+    size = client.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+    unit = (size.width / 111, size.height / 111)
+    for control, rectangle in zip([c for c in client if c is not None], TEMPLATE):
         e = control.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
-        want = (round(x * across), round(y * down))
-        want += (round((x + w) * across) - want[0], round((y + h) * down) - want[1])
-        assert abs(e.x - want[0]) <= 1 and abs(e.y - want[1]) <= 1 and \
-            abs(e.width - want[2]) <= 1 and abs(e.height - want[3]) <= 1, \
-            "%s at %r, its rectangle %r (unit %.3f x %.3f)" % (
-                control.name, (e.x, e.y, e.width, e.height), want, across, down)
-    return across, down
+        x, y, right, bottom = (round(v * unit[i % 2]) for i, v in enumerate(
+            rectangle[:2] + (rectangle[0] + rectangle[2], rectangle[1] + rectangle[3])))
+        assert max(abs(e.x - x), abs(e.y - y), abs(e.width - right + x),
+                   abs(e.height - bottom + y)) <= 1, "%s at %r, its rectangle %r (unit %r)" % (
+            control.name, (e.x, e.y, e.width, e.height), (x, y, right - x, bottom - y), unit)
+    return unit
 
 
 def ports(d, ptys, usb, stderr):  # usb: two ptys (none can be made inside the private /dev)
@@ -181,21 +180,21 @@ def ports(d, ptys, usb, stderr):  # usb: two ptys (none can be made inside the p
     link = "/dev/serial/by-id/usb-Zundrel_Device-if00"
     os.symlink(usb[0].path, link)
     label = "usb-Zundrel_Device-if00 (%s)" % usb[0].path[len("/dev/"):]
+    states = [label + ": open at 9600 bit/s", label + ": lost: waiting for it to come back"]
     d.listed([label])  # plugged in after the start
     d.pick_port(4)
-    usb[0].write(POWER_ON)
-    assert usb[0].read(6) == bytes.fromhex("00 55 55 55 55 55")
+    usb[0].write(scenario.STATUS)  # the adapter was switched on by the preselected port
+    assert usb[0].read(5) == bytes.fromhex("02 00 02 02 02")
     os.close(usb[0].master)
     os.remove(link)
-    wait_for("lost", lambda: d.tip() == label + ": lost: waiting for it to come back")
+    wait_for("lost", lambda: d.tip() == states[1])
     d.listed([label])  # the port in use stays while it is lost
     os.symlink(usb[1].path, link)
-    wait_for("back", lambda: d.tip() == label + ": open at 9600 bit/s")
+    wait_for("back", lambda: d.tip() == states[0])
     usb[1].write(scenario.STATUS)
     assert usb[1].read(5) == bytes.fromhex("02 00 02 02 02"), "answered after the return"
     lines = [line.strip() for line in open(stderr) if line.startswith(label)]
-    assert lines[-3:] == [label + ": open at 9600 bit/s", label + ": lost: waiting for it to "
-                          "come back", label + ": open at 9600 bit/s"], lines
+    assert lines[-3:] == states + states[:1], lines
 
 
 def main(program, artefacts):
@@ -224,27 +223,18 @@ def main(program, artefacts):
                 drivers[-1].key("Escape")
                 assert drivers[-1].program.wait(timeout=5) == 0
         scenario.run(drivers[-1], ptys, root)
-        print("a second run starts afresh", flush=True)
-        drivers.append(Driver(program, stderr))
-        wait_for("COM1 at 9600 again", lambda: ptys[0].speed() == scenario.termios.B9600)
-        assert drivers[-1].status() == "" and text_of(drivers[-1].log_field) == ""
-        ports(drivers[-1], ptys, usb, stderr)
-        drivers[-1].key("Escape")
-        assert drivers[-1].program.wait(timeout=5) == 0
-        print("a third run: the options preselected; the window's close ends it with 0", flush=True)
+        print("a second run: the options preselected; the window's close ends it", flush=True)
         log = os.path.join(root, "preselected.log")
-        drivers.append(Driver(program, stderr, "--port", "/dev/ttyS2", "--speed", "38400", "--log",
-                              log))
-        wait_for("COM3 at 38400", lambda: ptys[2].speed() == scenario.termios.B38400)
-        assert drivers[-1].status() == "" and text_of(drivers[-1].log_field) == log
-        checked = find(drivers[-1].window, pyatspi.ROLE_RADIO_BUTTON, "38400bps")[0].getState()
-        assert drivers[-1].ports.name == "COM3:" and checked.contains(pyatspi.STATE_CHECKED)
-        ptys[2].write(bytes.fromhex("01 00 01 02"))
-        assert ptys[2].read(6) == bytes.fromhex("00 55 55 55 55 55")
-        want = b"R> 01 00 01 02 \r\nS> 00 55 55 55 55 55 \r\n"
-        wait_for("the log", lambda: open(log, "rb").read() == want)
-        drivers[-1].close()
-        assert drivers[-1].program.wait(timeout=5) == 0
+        d = Driver(program, stderr, "--port", "/dev/ttyS2", "--speed", "38400", "--log", log)
+        drivers.append(d)
+        scenario.preselected(d, ptys[2], log)
+        assert d.ports.name == "COM3:" and d.speed_button(38400).getState().contains(
+            pyatspi.STATE_CHECKED) and text_of(d.log_field) == log
+        d.click_speed(9600)
+        d.pick_port(0)
+        ports(d, ptys, usb, stderr)
+        d.close()
+        assert d.program.wait(timeout=5) == 0
         complaints = [line for line in open(stderr) if "CRITICAL" in line or "WARNING" in line]
         assert not complaints, "the program complained:\n" + "".join(complaints)
 

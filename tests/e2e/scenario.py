@@ -4,14 +4,12 @@
 # conversation is the transcripts, played on COM1 as at every other level.
 
 import os
-import socket
-import struct
 import sys
 import termios
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from transcripts import Pty, play, run_cases, wait_for  # noqa: E402, F401
+from transcripts import Pty, play, run_cases, stalled_port, wait_for  # noqa: E402, F401
 
 TRANSCRIPTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                            "transcripts")
@@ -71,12 +69,7 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
 
     print("a port picked while a connect waits for ever: closed at once, no reply", flush=True)
     driver.click_speed(38400)
-    stalled = socket.create_server(("127.0.0.1", 0), backlog=0)  # its full backlog never answers
-    fillers = [socket.socket() for _ in range(3)]
-    for filler in fillers:
-        filler.setblocking(False)
-        filler.connect_ex(stalled.getsockname())
-    port = struct.pack("<H", stalled.getsockname()[1])
+    stalled, port = stalled_port()
     for request, reply in (("11 00 02 07 00", "11 00 03 07 00 01"),
                            ("11 00 01 01", "11 00 02 01 00")):
         com1.write(bytes.fromhex(request))  # slot 0, which the sockets transcript left open
@@ -88,13 +81,11 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
     assert com1.read(1, timeout=0.5) == b"", "the interrupted connect replied"
     com3.write(STATUS)
     assert com3.read(5) == bytes.fromhex("02 00 02 02 02")
-    for s in [stalled] + fillers:
+    for s in stalled:
         s.close()
 
     print("speed: the checked button sets its speed again; 9600", flush=True)
-    attrs = termios.tcgetattr(com3.slave)
-    attrs[4] = attrs[5] = termios.B9600
-    termios.tcsetattr(com3.slave, termios.TCSANOW, attrs)
+    com3.set_speed(termios.B9600)
     driver.click_speed(38400)
     wait_for("COM3 back at 38400", lambda: com3.speed() == termios.B38400)
     driver.click_speed(9600)
@@ -108,3 +99,14 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
     driver.key("Escape")
     assert driver.program.wait(timeout=30) == 0
     assert time.monotonic() - start < exit_limit, "ended after %.2f s" % (time.monotonic() - start)
+
+
+def preselected(driver, pty, log):
+    # The program started with --port (`pty`), --speed 38400 and --log `log`: that port opens at
+    # 38400 bit/s with the status empty, and the log is written.
+    wait_for("the port preselected at 38400 bit/s", lambda: pty.speed() == termios.B38400, 30)
+    assert driver.status() == "", "the status field is empty at start"
+    pty.write(bytes.fromhex("01 00 01 02"))
+    assert pty.read(6) == bytes.fromhex("00 55 55 55 55 55")
+    want = b"R> 01 00 01 02 \r\nS> 00 55 55 55 55 55 \r\n"
+    wait_for("the log", lambda: open(log, "rb").read() == want)
