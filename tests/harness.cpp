@@ -10,7 +10,6 @@
 //      state            prints "state COUNT POWERED DIALED PORT" (receive buffer, adapter, port
 //                       state: serial_port.h's PortStateCode)
 //      write N          writes N bytes to the port as a reply would; prints "wrote MS"
-//      quiet 0|1        stop or resume printing status labels (long runs)
 // Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
 // one line starting with its own name ("feed" answers "fed"); events are printed as they happen:
 // "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS".
@@ -20,7 +19,6 @@
 #include <netdb.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -41,7 +39,6 @@ namespace {
 std::mutex g_out;
 std::mutex g_logMutex;
 std::string g_logPath;
-std::atomic<bool> g_quiet{false};
 
 void Print(const std::string& line) {
     std::lock_guard<std::mutex> lock(g_out);
@@ -71,9 +68,7 @@ long long MillisSince(std::chrono::steady_clock::time_point start) {
 // --- The panel ------------------------------------------------------------------------------
 
 void PanelSetStatus(const char* label) {
-    if (!g_quiet) {
-        Print(std::string("status ") + label);
-    }
+    Print(std::string("status ") + label);
 }
 
 size_t PanelGetLogPath(char* buf, size_t size) {
@@ -165,9 +160,6 @@ int main() {
             auto start = std::chrono::steady_clock::now();
             WritePort(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
             Print("wrote " + std::to_string(MillisSince(start)));
-        } else if (command == "quiet") {
-            g_quiet = atoi(arg) != 0;
-            Print("quiet");
 #endif
         } else {
             Print("unknown " + command);

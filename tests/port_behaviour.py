@@ -37,7 +37,7 @@ class Row:
 
     def write(self, line):  # the device bytes of `line`, without waiting for a reply
         exchange = parse("row", self.peer.env, [line + " -> -"])[1][0][1]
-        self.target.pty.write(b"".join(exchange.written()))
+        self.target.pty.write(b"".join(exchange.chunks))
 
     def command(self, text):
         return self.program.command(text).split(" ")[1:]
@@ -106,7 +106,6 @@ def short_send(row):
     # and the peer gets them all, in order.
     row.peer.server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     row.talk(POWER_ON, OPEN, CONNECT, "peer expect ''")
-    row.command("quiet 1")  # thousands of labels would fill the harness's output
     data, sends, pty = bytes(range(127)), 0, row.target.pty
     while True:  # at most the 4 MiB a socket's send buffer grows to
         assert sends < 40000, "the sends never had to wait"
@@ -116,6 +115,7 @@ def short_send(row):
         if not reply:
             break  # the buffers are full: this send waits for the peer
         assert reply == bytes.fromhex("11 00 03 0E 00 7F"), reply.hex()
+        row.program.wait("status")
     received = b""
     while len(received) < sends * len(data):
         received += row.peer.conn.recv(65536)
@@ -178,13 +178,13 @@ def long_run(row):
     # Thousands of frames and hundreds of socket cycles leave descriptors, memory and the
     # reader's idle cost where they were.
     row.talk(POWER_ON)
-    row.command("quiet 1")
-    frames = ["02 00 01 01 -> 02 00 02 02 02"]
-    cycles = [line % {"s": "%02X" % (n % 8)} for n in range(8) for line in (
-        "11 00 01 01 -> 11 00 02 01 %(s)s", CONNECT_SLOT % ("%(s)s", "%(s)s"),
-        "11 00 05 0E %(s)s 'abc' -> 11 00 03 0E %(s)s 03", "peer expect 'abc'",
-        "11 00 0B 08 'localhost' 00 -> 11 00 10 08 01 'localhost' 00 7F 00 00 01",
-        "11 00 02 07 %(s)s -> 11 00 03 07 %(s)s 01", "peer gone")]
+    frames = [STATUS]
+    cycles = [line % {"s": "%02X" % n} for n in range(8) for line in (
+        '11 00 01 01 -> 11 00 02 01 %(s)s "open socket"',
+        CONNECT_SLOT % ("%(s)s", "%(s)s") + ' "connect socket"',
+        '11 00 05 0E %(s)s \'abc\' -> 11 00 03 0E %(s)s 03 "send socket"', "peer expect 'abc'",
+        '11 00 0B 08 \'localhost\' 00 -> 11 00 10 08 01 \'localhost\' 00 7F 00 00 01 "gethstbyname"',
+        '11 00 02 07 %(s)s -> 11 00 03 07 %(s)s 01 "close socket"', "peer gone")]
     row.talk(*frames * 500 + cycles * 6)
     fds, rss = usage(row.pid)
     row.talk(*frames * 5000)

@@ -16,6 +16,7 @@
 # Usage: transcripts.py core|serial HARNESS TRANSCRIPT...
 #        transcripts.py headless ZUNDREL TRANSCRIPT...   (the program itself, headless, no display)
 
+
 import fcntl
 import os
 import re
@@ -61,30 +62,28 @@ def expand(token, env):
 
 
 class Exchange:
+    # The device's bytes as chunks, the bytes of them that are logged, and what must follow.
     def __init__(self, tokens, env):
-        arrow = tokens.index("->")
-        self.chunks, logged = [[]], True
+        arrow, dropped = tokens.index("->"), False
+        self.chunks, self.logged, self.reply = [b""], b"", b""
+        self.label, self.box, self.pause, self.after = None, None, 0, 0
         for token in tokens[:arrow]:
-            if token in "()|":
-                logged = token == ")" if token != "|" else logged
-                self.chunks += [[]] if token == "|" else []
+            if token in "()":
+                dropped = token == "("
+            elif token == "|":
+                self.chunks.append(b"")
             else:
-                self.chunks[-1] += [(b, logged) for b in expand(token, env)]
-        self.reply, self.label, self.box, self.pause, self.after = b"", None, None, None, None
+                self.chunks[-1] += expand(token, env)
+                self.logged += b"" if dropped else expand(token, env)
         rest = iter(tokens[arrow + 1:])
         for token in rest:
-            if token == "-":
-                self.reply = None
-            elif token in ("box", "pause", "after"):
+            if token in ("box", "pause", "after"):
                 value = next(rest)
                 setattr(self, token, value[1:-1] if token == "box" else int(value))
             elif token[0] == '"':
                 self.label = token[1:-1]
-            else:
+            elif token != "-":
                 self.reply += expand(token, env)
-
-    def written(self):
-        return [bytes(b for b, _ in chunk) for chunk in self.chunks]
 
 
 def parse(path, env, lines=None):
@@ -223,12 +222,6 @@ class Program:
         self.buffers = {s: b"" for s in (self.process.stdout, self.process.stderr) if s}
         self.lines, self.events = [], []
 
-    def event(self, stream, line):  # the event that a line of `stream` reports
-        if not self.headless:
-            return line
-        assert self.STAMP.match(line), "no time stamp: %r" % line
-        return ("status " if stream is self.process.stdout else "box ") + line[24:]
-
     def wait(self, word, timeout=10.0):
         # Reads lines until one starts with `word`, which is returned; keeps the events before.
         deadline = time.monotonic() + timeout
@@ -241,7 +234,12 @@ class Program:
                     data = os.read(stream.fileno(), 65536)
                     assert data, "the program ended (exit code %r)" % self.process.wait(5)
                     *lines, self.buffers[stream] = (self.buffers[stream] + data).split(b"\n")
-                    self.lines += [self.event(stream, line.decode()) for line in lines]
+                    for line in map(bytes.decode, lines):
+                        if self.headless:
+                            assert self.STAMP.match(line), "no time stamp: %r" % line
+                            kind = "status " if stream is self.process.stdout else "box "
+                            line = kind + line[24:]
+                        self.lines.append(line)
             line = self.lines.pop(0)
             if line.split(" ")[0] == word:
                 return line
@@ -289,7 +287,7 @@ def usage(pid):  # open descriptors and resident KiB of process `pid`
 class Target:
     # Plays exchanges through `program`: a harness_core takes each chunk as one read from the port;
     # with a pty, the real port and reader of harness_serial or of the headless program take it
-    # from the pseudo-terminal.
+    # from the pseudo-terminal. exchange() returns what came of one.
     def __init__(self, program, pty=None):
         self.program, self.pty = program, pty
 
@@ -298,25 +296,25 @@ class Target:
             self.program.command("log " + path)
 
     def exchange(self, ex):
-        chunks, h = ex.written(), self.program
-        for n, chunk in enumerate(chunks, 1):
+        h = self.program
+        for n, chunk in enumerate(ex.chunks, 1):
             if not self.pty:
                 h.command("feed " + hexs(chunk), timeout=30)
                 continue
             self.pty.write(chunk)
-            if n < len(chunks) or not (ex.label or ex.reply):
+            if n < len(ex.chunks) or not (ex.label or ex.reply):
                 wait_for("the port to take the bytes in", self.pty.taken, step=0.001)
         if self.pty:
-            reply = self.pty.read(len(ex.reply or b""), timeout=10)
+            reply = self.pty.read(len(ex.reply), timeout=10)
             h.events += [h.wait(word) for word, wanted in (("status", ex.label), ("box", ex.box))
                          if wanted is not None]
         events, h.events = h.events, []
         of = lambda kind: [e[len(kind) + 1:] for e in events if e.split(" ")[0] == kind]  # noqa
-        got = {"labels": of("status"), "boxes": of("box")}
+        got = {"label": of("status"), "box": of("box")}
         if self.pty:
             return dict(got, reply=reply)  # pauses are real here: checked by the reply's time
         return dict(got, reply=b"".join(map(bytes.fromhex, of("send"))),
-                    pauses=[int(p) for p in of("pause")])
+                    pause=[int(p) for p in of("pause")])
 
     def end(self):
         if self.pty and not self.program.headless:
@@ -338,18 +336,16 @@ def converse(target, peer, steps):
         except AssertionError as error:
             raise AssertionError("%s: %s" % (where, error)) from None
         ms = (time.monotonic() - start) * 1000
-        want = {"reply": step.reply or b"", "labels": [step.label] if step.label else [],
-                "boxes": [step.box] if step.box else [],
-                "pauses": [step.pause] if step.pause else []}
-        for key in set(want) & set(got):
+        for key, value in got.items():
+            want = getattr(step, key)
+            want = want if key == "reply" else [want] if want else []
             show = hexs if key == "reply" else repr
-            assert got[key] == want[key], "%s: %s %s, expected %s" % (
-                where, key, show(got[key]), show(want[key]))
-        if "pauses" not in got and (step.pause or 0) >= 100:
-            assert ms >= step.pause, "%s: replied after %d ms" % (where, ms)
-        if step.after:
-            assert step.after * 0.95 <= ms <= step.after + 1500, "%s: %d ms" % (where, ms)
-        held += bytes(b for chunk in step.chunks for b, logged in chunk if logged)
+            assert value == want, "%s: %s %s, expected %s" % (where, key, show(value), show(want))
+        if "pause" not in got:
+            assert step.pause < 100 or ms >= step.pause, "%s: replied after %d ms" % (where, ms)
+        assert step.after * 0.95 <= ms <= step.after + 1500 or not step.after, "%s: %d ms" % (
+            where, ms)
+        held += step.logged
         if step.label:
             lines.append("R> %s \r\n" % hexs(held))
             held = b""
@@ -403,6 +399,7 @@ def play_at(level, program, path):
             program = Program(program)
             assert not pty or program.command("open " + pty.path) == "open 1", "did not open"
         play(path, Target(program, pty), log)
+        pty and pty.close()
 
 
 if __name__ == "__main__":

@@ -26,15 +26,15 @@ class ProgramTarget:
         self.driver.set_log(path)
 
     def exchange(self, ex):
-        for chunk in ex.written():
+        for chunk in ex.chunks:
             self.pty.write(chunk)
             wait_for("the port to take the bytes in", self.pty.taken, step=0.001)
-        got = {"reply": self.pty.read(len(ex.reply or b""), timeout=10)}
+        got = {"reply": self.pty.read(len(ex.reply), timeout=10)}
         self.last = ex.label or self.last
         if ex.label and self.every_label:
             wait_for("status %r" % ex.label, lambda: self.driver.status() == ex.label)
         if ex.box:
-            got["boxes"] = [wait_for("the error box", self.driver.box, timeout=20)]
+            got["box"] = [wait_for("the error box", self.driver.box, timeout=20)]
             self.driver.dismiss_box()
             wait_for("the box gone", lambda: not self.driver.box())
         return got

@@ -17,31 +17,18 @@ import scenario  # noqa: E402
 from scenario import Pty, run_cases, wait_for  # noqa: E402
 
 COMS = (1, 2, 3, 4, 7, 12)  # mapped to the test's ptys
+STATUS = ("02 00 01 01", "02 00 02 02 02")
 
 
-class Wine:
-    def __init__(self, tmp, shim):
-        self.prefix = os.path.join(tmp, "prefix")
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", LANG="C.UTF-8",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C.UTF-8")
-        self.shim = shim
-
-    def run(self, *args):
-        r = subprocess.run(["wine"] + list(args), env=self.env, timeout=120, capture_output=True,
-                           text=True)
-        return r.returncode, r.stdout.replace("\r\n", "\n").strip()
-
-    def reg(self, key, name, value):
-        done = self.run("reg", "add", key, "/v", name, "/d", value, "/f")
-        assert done[0] == 0, done
+def windows_path(path):
+    return "Z:" + path.replace("/", "\\")
 
 
 class Driver:
-    def __init__(self, wine, exe, probe, *args):
-        self.wine, self.probe = wine, probe
-        self.program = subprocess.Popen(["wine", exe, *args],
-                                        env=dict(wine.env, LD_PRELOAD=wine.shim),
-                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    def __init__(self, env, exe, probe, *args):
+        self.env, self.probe = env, probe
+        self.program = subprocess.Popen(["wine", exe, *args], env=env, stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL)
         self.wid = self.window("^Zundrel$", 60)
 
     def window(self, name, timeout):
@@ -49,9 +36,10 @@ class Driver:
                               capture_output=True, text=True, timeout=timeout).stdout.split()[0]
 
     def ask(self, *args):
-        code, out = self.wine.run(self.probe, *args)
-        assert code in (0, 2), "dlgprobe %s: %d" % (args, code)
-        return out if code == 0 else None
+        done = subprocess.run(["wine", self.probe, *args], env=self.env,
+                              timeout=120, capture_output=True, text=True)
+        assert done.returncode in (0, 2), "dlgprobe %s: %d" % (args, done.returncode)
+        return done.stdout.replace("\r\n", "\n").strip() if done.returncode == 0 else None
 
     def status(self):
         return self.ask("status")
@@ -60,7 +48,7 @@ class Driver:
         return self.ask("box")
 
     def set_log(self, path):
-        self.ask("setlog", "Z:" + path.replace("/", "\\") if path else "")
+        self.ask("setlog", windows_path(path) if path else "")
 
     def click_speed(self, bps):
         self.ask("speed", "1000" if bps == 9600 else "1001")
@@ -83,35 +71,37 @@ def every_port(d, ptys, tmp):
     numbers = [int("0" + item[3:-1]) for item in items[4:]]
     assert items[:4] == ["COM%d:" % n for n in range(1, 5)] and numbers == sorted(numbers) and \
         {7, 12} <= set(numbers), items
-    tip = d.ask("tip")
-    assert tip == "COM1: open at 9600 bit/s", tip
-    for name, pty, request, reply in (("COM7", ptys[4], "01 00 01 02", "00 55 55 55 55 55"),
-                                      ("COM12", ptys[5], "0F 00 01 FF", "0F 00 01 FF 00")):
+    for name, pty in (("COM7", ptys[4]), ("COM12", ptys[5])):
         d.pick_port(items.index(name + ":"))
         wait_for(name + " at 9600", lambda: pty.speed() == termios.B9600, 30)
-        pty.write(bytes.fromhex(request))
-        assert pty.read(len(bytes.fromhex(reply))) == bytes.fromhex(reply), name
-        tip = d.ask("tip")
-        assert tip == name + ": open at 9600 bit/s", tip
+        pty.write(bytes.fromhex(STATUS[0]))
+        assert pty.read(5) == bytes.fromhex(STATUS[1]), name
+        assert d.ask("tip") == name + ": open at 9600 bit/s"
     # Windows refuses a port another program holds as access denied, which Wine does not do for
     # a second open: a file that refuses writing even to root gives that refusal instead.
     os.remove(os.path.join(tmp, "com3"))
     os.symlink("/sys/kernel/uevent_seqnum", os.path.join(tmp, "com3"))
     # A port the system lists without a device, seen when the list next drops down.
-    d.wine.reg("HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\Serial29", "COM30")
+    reg(d.env, "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\Serial29", "COM30")
     d.ask("drop")
     items = d.ask("items").split("\n")
     for name, state in (("COM3", "in use by another program"), ("COM30", "not present")):
         d.pick_port(items.index(name + ":"))
-        tip = d.ask("tip")
-        assert tip == "%s: %s" % (name, state), tip
+        assert d.ask("tip") == "%s: %s" % (name, state)
     d.pick_port(0)
+
+
+def reg(env, key, name, value):
+    subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env=env, check=True,
+                   timeout=120, capture_output=True)
 
 
 def main(exe, probe, shim, artefacts):
     tmp = tempfile.mkdtemp(prefix="zundrel-wine-")
     os.makedirs(artefacts, exist_ok=True)
-    wine = Wine(tmp, os.path.abspath(shim))
+    env = dict(os.environ, WINEPREFIX=os.path.join(tmp, "prefix"), WINEDEBUG="-all",
+               WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8", LC_ALL="C.UTF-8",
+               LD_PRELOAD=os.path.abspath(shim))
     ptys, drivers = [], []
 
     def test():
@@ -119,70 +109,61 @@ def main(exe, probe, shim, artefacts):
         # lookup asks 127.0.0.1 and never a name server elsewhere.
         assert os.readlink("/proc/self/ns/mnt") != os.readlink("/proc/%d/ns/mnt" % os.getppid())
         subprocess.run(["mount", "--bind", "/dev/null", "/etc/resolv.conf"], check=True)
-        subprocess.run(["wineboot", "-u"], env=wine.env, timeout=240, check=True,
-                       capture_output=True)
-        for n in COMS:
-            # A raw pty at a speed the program never sets, reached through a link.
+        subprocess.run(["wineboot", "-u"], env=env, timeout=240, check=True, capture_output=True)
+        for n in COMS:  # a raw pty at a speed the program never sets, reached through a link
             ptys.append(Pty("COM%d" % n))
             tty.setraw(ptys[-1].slave)
-            attrs = termios.tcgetattr(ptys[-1].slave)
-            attrs[4] = attrs[5] = termios.B1200
-            termios.tcsetattr(ptys[-1].slave, termios.TCSANOW, attrs)
+            ptys[-1].set_speed(termios.B1200)
             os.symlink(ptys[-1].path, os.path.join(tmp, "com%d" % n))
-            wine.reg("HKLM\\Software\\Wine\\Ports", "COM%d" % n, os.path.join(tmp, "com%d" % n))
-        wine.reg("HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
-                 "ＭＳ Ｐゴシック", "IPAPGothic")
+            reg(env, "HKLM\\Software\\Wine\\Ports", "COM%d" % n, os.path.join(tmp, "com%d" % n))
+        reg(env, "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
+            "ＭＳ Ｐゴシック", "IPAPGothic")
         # No window manager under Xvfb: Wine draws the frames (caption, close box) itself.
-        wine.reg("HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
-        subprocess.run(["wineserver", "-w"], env=wine.env, timeout=120)
-        wine.run("reg", "query", "HKLM\\Software\\Wine\\Ports")
+        reg(env, "HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
+        subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+        subprocess.run(["wine", "reg", "query", "HKLM\\Software\\Wine\\Ports"], env=env,
+                       timeout=120, capture_output=True)
         # The mapping is applied when Wine next starts; the program is started only once every
         # COM port is the test's, so it can never reach a real serial device.
         wait_for("COM1 to COM4, COM7 and COM12 mapped to the test's ptys", lambda: all(
-            os.readlink(os.path.join(wine.prefix, "dosdevices", "com%d" % n)) ==
+            os.readlink(os.path.join(env["WINEPREFIX"], "dosdevices", "com%d" % n)) ==
             os.path.join(tmp, "com%d" % n) for n in COMS), 20)
         app = os.path.join(tmp, "app", "zundrel.exe")  # alone in its folder: no DLL beside it
         os.mkdir(os.path.dirname(app))
         shutil.copy(exe, app)
         helper = shutil.copy(probe, os.path.join(tmp, "dlgprobe.exe"))
 
-        drivers.append(Driver(wine, app, helper))
+        drivers.append(Driver(env, app, helper))
         subprocess.run(["import", "-window", drivers[0].wid, os.path.join(artefacts, "wine.png")],
                        timeout=60, capture_output=True)
         scenario.run(drivers[0], ptys, tmp, every_label=False, exit_limit=10.0)
 
         print("a bad option: status 2 and its line on stderr", flush=True)
-        bad = subprocess.run(["wine", app, "--speed", "1"], env=wine.env, capture_output=True,
+        bad = subprocess.run(["wine", app, "--speed", "1"], env=env, capture_output=True,
                              timeout=60)
         assert bad.returncode == 2 and b"--speed: '1'" in bad.stderr, bad
 
-        print("closed while the unknown-command box is up: the box goes, exit code 0", flush=True)
-        drivers.append(Driver(wine, app, helper))
-        wait_for("COM1 at 9600", lambda: ptys[0].speed() == termios.B9600, 30)
-        every_port(drivers[1], ptys, tmp)
-        ptys[0].write(bytes.fromhex("01 00 01 02"))
-        assert ptys[0].read(6) == bytes.fromhex("00 55 55 55 55 55")
-        ptys[0].write(bytes.fromhex("11 00 01 02"))
-        assert wait_for("the box", drivers[1].box, 20) == "unkown command (11:02)"
-        drivers[1].ask("cancel")
-        assert drivers[1].program.wait(timeout=30) == 0 and drivers[1].box() is None
-
-        print("--port COM2 --speed 38400 --log FILE preselected", flush=True)
+        print("--port COM2 --speed 38400 --log FILE preselected; closed while a box is up",
+              flush=True)
         log = os.path.join(tmp, "preselected.log")
-        drivers.append(Driver(wine, app, helper, "--port", "COM2", "--speed", "38400", "--log",
-                              "Z:" + log.replace("/", "\\")))
-        wait_for("COM2 at 38400", lambda: ptys[1].speed() == termios.B38400, 30)
-        ptys[1].write(bytes.fromhex("01 00 01 02"))
-        assert ptys[1].read(6) == bytes.fromhex("00 55 55 55 55 55")
-        want = b"R> 01 00 01 02 \r\nS> 00 55 55 55 55 55 \r\n"
-        wait_for("the log", lambda: open(log, "rb").read() == want)
-        drivers[2].ask("cancel")
-        assert drivers[2].program.wait(timeout=30) == 0
+        d = Driver(env, app, helper, "--port", "COM2", "--speed", "38400", "--log",
+                   windows_path(log))
+        drivers.append(d)
+        scenario.preselected(d, ptys[1], log)
+        d.click_speed(9600)
+        d.pick_port(0)
+        wait_for("COM1 at 9600", lambda: ptys[0].speed() == termios.B9600, 30)
+        assert d.ask("tip") == "COM1: open at 9600 bit/s"
+        every_port(d, ptys, tmp)
+        ptys[0].write(bytes.fromhex("11 00 01 02"))
+        assert wait_for("the box", d.box, 20) == "unkown command (11:02)"
+        d.ask("cancel")
+        assert d.program.wait(timeout=30) == 0 and d.box() is None
 
     try:
         return run_cases([("the Windows program", test)])
     finally:
-        subprocess.run(["wineserver", "-k"], env=wine.env, timeout=60)
+        subprocess.run(["wineserver", "-k"], env=env, timeout=60)
         for driver in drivers:
             if driver.program.poll() is None:
                 driver.program.kill()
