@@ -5,11 +5,11 @@
 //      feed XX XX ...   take the bytes in as one read from the port (at most 256 per call)
 //  - harness_serial (ZUNDREL_HARNESS_SERIAL): the real serial port and reader thread. Commands:
 //      open PATH        open the terminal at PATH as the port; prints "open 1" or "open 0"
-//      close            close the port; prints "closed MS" (how long it took)
+//      close            close the port; prints "closed"
 //      speed N          choose N bit/s
 //      state            prints "state COUNT POWERED DIALED PORT" (receive buffer, adapter, port
 //                       state: serial_port.h's PortStateCode)
-//      write N          writes N bytes to the port as a reply would; prints "wrote MS"
+//      write N          writes N bytes to the port as a reply would; prints "wrote"
 // Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
 // one line starting with its own name ("feed" answers "fed"); events are printed as they happen:
 // "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS".
@@ -19,7 +19,6 @@
 #include <netdb.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -55,11 +54,6 @@ std::string Hex(const uint8_t* bytes, size_t n) {
         out += pair;
     }
     return out;
-}
-#else
-long long MillisSince(std::chrono::steady_clock::time_point start) {
-    auto spent = std::chrono::steady_clock::now() - start;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(spent).count();
 }
 #endif
 
@@ -144,9 +138,8 @@ int main() {
         } else if (command == "open") {
             Print("open " + std::to_string(OpenPortDevice(arg)));
         } else if (command == "close") {
-            auto start = std::chrono::steady_clock::now();
             ClosePort();
-            Print("closed " + std::to_string(MillisSince(start)));
+            Print("closed");
         } else if (command == "speed") {
             SetBaudRate(static_cast<unsigned>(atoi(arg)));
             Print("speed");
@@ -157,9 +150,8 @@ int main() {
             Print(text);
         } else if (command == "write") {
             std::string bytes(static_cast<size_t>(atoi(arg)), 'B');
-            auto start = std::chrono::steady_clock::now();
             WritePort(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-            Print("wrote " + std::to_string(MillisSince(start)));
+            Print("wrote");
 #endif
         } else {
             Print("unknown " + command);

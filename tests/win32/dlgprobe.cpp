@@ -20,16 +20,6 @@
 
 namespace {
 
-BOOL CALLBACK PrintStatic(HWND control, LPARAM) {
-    char kind[16];
-    char text[256];
-    if (GetClassNameA(control, kind, sizeof kind) > 0 && lstrcmpiA(kind, "Static") == 0 &&
-        GetWindowTextA(control, text, sizeof text) > 0) {
-        printf("%s\n", text);
-    }
-    return TRUE;
-}
-
 // Sends `message` to `window` as the dialog's own controls would, waiting at most 5 s.
 void Send(HWND window, UINT message, WPARAM w, LPARAM l) {
     DWORD_PTR result;
@@ -42,18 +32,16 @@ int PrintTip(HWND window, HWND tip) {
     struct Lent {
         TOOLINFOA tool;
         char text[256];
-    };
+    } here = {};
     DWORD id;
     GetWindowThreadProcessId(window, &id);
     HANDLE process =
         OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, id);
-    Lent* there = process != NULL ? static_cast<Lent*>(VirtualAllocEx(process, NULL, sizeof(Lent),
-                                                                      MEM_COMMIT, PAGE_READWRITE))
-                                  : NULL;
+    auto there =
+        static_cast<Lent*>(VirtualAllocEx(process, NULL, sizeof(Lent), MEM_COMMIT, PAGE_READWRITE));
     if (tip == NULL || there == NULL) {
         return 2;
     }
-    Lent here = {};
     here.tool.cbSize = sizeof here.tool;
     here.tool.hwnd = window;
     here.tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(window, 1002));
@@ -72,33 +60,31 @@ int PrintTip(HWND window, HWND tip) {
 int main(int argc, char** argv) {
     const char* command = argc >= 2 ? argv[1] : "";
     const char* arg = argc >= 3 ? argv[2] : "";
-    HWND window = FindWindowW(L"#32770", strcmp(command, "box") == 0 ? L"Error" : L"Zundrel");
+    bool box = strcmp(command, "box") == 0;
+    HWND window = FindWindowW(L"#32770", box ? L"Error" : L"Zundrel");
+    HWND list = GetDlgItem(window, 1002);
     if (window == NULL) {
         return 2;
     }
-    if (strcmp(command, "box") == 0) {
-        EnumChildWindows(window, PrintStatic, 0);
-    } else if (strcmp(command, "status") == 0) {
-        char text[256] = "";
-        GetDlgItemTextA(window, 1003, text, sizeof text);
+    if (box || strcmp(command, "status") == 0) {
+        char text[256] = "";  // a message box's text is its control 0xFFFF
+        GetDlgItemTextA(window, box ? 0xFFFF : 1003, text, sizeof text);
         printf("%s\n", text);
     } else if (strcmp(command, "setlog") == 0) {
         SetDlgItemTextA(window, 1004, arg);
     } else if (strcmp(command, "speed") == 0) {
-        int id = atoi(arg);
-        CheckRadioButton(window, 1000, 1001, id);
-        Send(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(window, id));
-    } else if (strcmp(command, "port") == 0) {
-        HWND list = GetDlgItem(window, 1002);
-        Send(list, CB_SETCURSEL, atoi(arg), 0);
-        Send(window, WM_COMMAND, MAKEWPARAM(1002, CBN_SELCHANGE), (LPARAM)list);
-    } else if (strcmp(command, "drop") == 0) {
-        HWND list = GetDlgItem(window, 1002);
-        Send(window, WM_COMMAND, MAKEWPARAM(1002, CBN_DROPDOWN), (LPARAM)list);
+        CheckRadioButton(window, 1000, 1001, atoi(arg));
+        Send(window, WM_COMMAND, MAKEWPARAM(atoi(arg), BN_CLICKED),
+             (LPARAM)GetDlgItem(window, atoi(arg)));
+    } else if (strcmp(command, "port") == 0 || strcmp(command, "drop") == 0) {
+        bool pick = command[0] == 'p';
+        if (pick) {
+            Send(list, CB_SETCURSEL, atoi(arg), 0);
+        }
+        Send(window, WM_COMMAND, MAKEWPARAM(1002, pick ? CBN_SELCHANGE : CBN_DROPDOWN),
+             (LPARAM)list);
     } else if (strcmp(command, "items") == 0) {
-        HWND list = GetDlgItem(window, 1002);
-        LRESULT n = SendMessageA(list, CB_GETCOUNT, 0, 0);
-        for (LRESULT i = 0; i < n; ++i) {
+        for (LRESULT i = 0; i < SendMessageW(list, CB_GETCOUNT, 0, 0); ++i) {
             wchar_t text[256] = L"";  // the wide form: the one Wine hands across processes
             SendMessageW(list, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
             printf("%ls\n", text);

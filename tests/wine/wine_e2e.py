@@ -82,7 +82,8 @@ def every_port(d, ptys, tmp):
     os.remove(os.path.join(tmp, "com3"))
     os.symlink("/sys/kernel/uevent_seqnum", os.path.join(tmp, "com3"))
     # A port the system lists without a device, seen when the list next drops down.
-    reg(d.env, "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM", "\\Device\\Serial29", "COM30")
+    reg(d.env, "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]",
+        '"\\\\Device\\\\Serial29"="COM30"')
     d.ask("drop")
     items = d.ask("items").split("\n")
     for name, state in (("COM3", "in use by another program"), ("COM30", "not present")):
@@ -91,9 +92,12 @@ def every_port(d, ptys, tmp):
     d.pick_port(0)
 
 
-def reg(env, key, name, value):
-    subprocess.run(["wine", "reg", "add", key, "/v", name, "/d", value, "/f"], env=env, check=True,
-                   timeout=120, capture_output=True)
+def reg(env, *lines):  # adds the keys and values of these .reg file lines to the registry
+    with tempfile.NamedTemporaryFile("w", suffix=".reg", encoding="utf-16") as file:
+        file.write("Windows Registry Editor Version 5.00\n\n" + "\n".join(lines) + "\n")
+        file.flush()
+        subprocess.run(["wine", "regedit", "/S", windows_path(file.name)], env=env, check=True,
+                       timeout=120, capture_output=True)
 
 
 def main(exe, probe, shim, artefacts):
@@ -115,11 +119,12 @@ def main(exe, probe, shim, artefacts):
             tty.setraw(ptys[-1].slave)
             ptys[-1].set_speed(termios.B1200)
             os.symlink(ptys[-1].path, os.path.join(tmp, "com%d" % n))
-            reg(env, "HKLM\\Software\\Wine\\Ports", "COM%d" % n, os.path.join(tmp, "com%d" % n))
-        reg(env, "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes",
-            "ＭＳ Ｐゴシック", "IPAPGothic")
-        # No window manager under Xvfb: Wine draws the frames (caption, close box) itself.
-        reg(env, "HKCU\\Software\\Wine\\X11 Driver", "Managed", "N")
+        # The ports; the Japanese font; no window manager under Xvfb: Wine draws the frames.
+        reg(env, "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]", *[
+            '"COM%d"="%s"' % (n, os.path.join(tmp, "com%d" % n)) for n in COMS],
+            "[HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion\\"
+            'FontSubstitutes]', '"ＭＳ Ｐゴシック"="IPAPGothic"',
+            "[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]", '"Managed"="N"')
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
         subprocess.run(["wine", "reg", "query", "HKLM\\Software\\Wine\\Ports"], env=env,
                        timeout=120, capture_output=True)

@@ -1,18 +1,24 @@
-# What the real serial port and reader thread do beyond a conversation, one row per case, through
-# harness_serial on pseudo-terminals and a TCP peer on 127.0.0.1.
+# What the port and the program do beyond a conversation, one row per case: the real serial port
+# and reader thread through harness_serial, and the program's command line (options, exit codes,
+# SIGINT, a port waited for), run headless with no display. The devices are pseudo-terminals, the
+# TCP peer is on 127.0.0.1. The transcripts' headless level is the rest (SIGTERM, status lines, log).
 #
-# Usage: port_behaviour.py HARNESS
+# Usage: behaviour.py HARNESS_SERIAL [ZUNDREL]
 
 import fcntl
 import os
+import re
+import signal
 import socket
 import struct
+import subprocess
 import sys
 import tempfile
 import termios
+import time
 
-from transcripts import (Peer, Program, Pty, Target, asleep, converse, parse, run_cases,
-                         stalled_port, usage, wait_for)
+from transcripts import (Peer, Program, Pty, Target, asleep, converse, no_display, parse,
+                         run_cases, sandboxed, stalled_port, usage, wait_for)
 
 POWER_ON = '01 00 01 02 -> 00 55 55 55 55 55 "power ON"'
 STATUS = '02 00 01 01 -> 02 00 02 02 02 "check Status"'
@@ -42,8 +48,13 @@ class Row:
     def command(self, text):
         return self.program.command(text).split(" ")[1:]
 
+    def timed(self, text):  # how long the harness took to carry out `text`, in ms
+        start = time.monotonic()
+        self.command(text)
+        return (time.monotonic() - start) * 1000
+
     def close_promptly(self):
-        ms = int(self.command("close")[0])
+        ms = self.timed("close")
         assert ms < 200, "closing the port took %d ms" % ms
 
     def reopen(self):  # a new device on a new pty is answered with the adapter still on
@@ -88,17 +99,6 @@ def fused_across_ports(row):  # half a frame from one device never joins the nex
     wait_for("the half frame taken in", row.target.pty.taken)
     row.close_promptly()
     row.reopen()
-
-
-def second_holder(row):  # a program holding the port's lock keeps it; it opens once that lets go
-    row.close_promptly()
-    holder = os.open(row.target.pty.path, os.O_RDWR | os.O_NOCTTY)
-    fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
-    assert row.command("open " + row.target.pty.path) == ["0"]
-    assert row.command("state")[3] == "3", "in use"
-    os.close(holder)
-    assert row.command("open " + row.target.pty.path) == ["1"]
-    row.talk(POWER_ON)
 
 
 def short_send(row):
@@ -157,11 +157,11 @@ def ports_that_do_not_open(row):
     with tempfile.NamedTemporaryFile() as plain:
         for path, state in (("/nonexistent/zundrel-tty", "4"), (plain.name, "6")):
             assert row.command("open " + path) == ["0"] and row.command("state")[3] == state
-    assert row.command("write 3") == ["0"], "a write with no port open"
+    assert row.timed("write 3") < 100, "a write with no port open"
 
 
 def write_gives_up(row):  # a reply the device never reads is given up after one second
-    ms = int(row.command("write 1048576")[0])
+    ms = row.timed("write 1048576")
     assert 950 <= ms < 1500, "the write took %d ms" % ms
 
 
@@ -198,7 +198,6 @@ def long_run(row):
 ROWS = [("closed during " + name, lambda row, r=r: closed_while_blocked(row, *r))
         for name, *r in BLOCKED] + [
     ("half a frame and a port switch", fused_across_ports),
-    ("second holder of the port", second_holder),
     ("send larger than the socket's buffers", short_send),
     ("unwritable logs", unwritable_logs),
     ("line settings", line_settings),
@@ -209,6 +208,78 @@ ROWS = [("closed during " + name, lambda row, r=r: closed_while_blocked(row, *r)
 ]
 
 
+# The command line.
+BAD = [["--speed", "1200"], ["--bogus"], ["stray"], ["--port", "ttyUSB0"], ["--port=COM5"],
+       ["--log", "x" * 300], ["--headless=1"], ["--port"]]
+
+
+def run(program, *args):
+    return subprocess.run(sandboxed([program, *args]), env=no_display(), capture_output=True,
+                          text=True, timeout=10)
+
+
+def shown(program):
+    assert re.fullmatch(r"zundrel \d+\.\d+\.\d+\n", run(program, "--version").stdout)
+    done = run(program, "--help", "--bogus")
+    assert done.returncode == 0 and "--port NAME" in done.stdout and done.stderr == ""
+
+
+def bad(program, args):  # one line naming it, status 2, no port opened
+    pty = Pty()
+    pty.set_speed(termios.B1200)
+    done = run(program, "--port", pty.path, "--speed", "38400", *args)
+    name = args[-1].split("=")[0] if len(args[-1]) < 20 else args[0]
+    assert done.returncode == 2 and done.stdout == "", done
+    assert done.stderr.count("\n") == 1 and name in done.stderr, done.stderr
+    assert pty.speed() == termios.B1200, "the port was opened"
+    pty.close()
+
+
+def sigint_in_dialup(program):  # no reply, status 0 within 200 ms
+    pty = Pty()
+    pty.set_speed(termios.B1200)
+    h = Program(program, "--port", pty.path)
+    wait_for("the port at 9600 bit/s", lambda: pty.speed() == termios.B9600)
+    converse(Target(h, pty), None, parse("row", {}, [POWER_ON])[1])
+    pty.write(bytes.fromhex("01 00 01 08"))
+    assert h.wait("status") == "status dialup"
+    h.end(signal.SIGINT)
+    assert pty.read(1, timeout=0) == b"", "the interrupted dial-up replied"
+    pty.close()
+
+
+def port_waited_for(program):
+    # A by-id style link to the port: missing at the start, made, gone when the device is
+    # switched off, made again to a new terminal. The program waits for it and says so; while it
+    # is gone the port is let go and the program sleeps; it opens again within a second at the
+    # speed chosen, with the adapter and its connection as they were.
+    with tempfile.TemporaryDirectory() as tmp:
+        link, peer = os.path.join(tmp, "usb-Zundrel_Device-if00"), Peer()
+        h = Program(program, "--port", link, "--speed", "38400")
+        fds = "/proc/%d/fd/" % h.process.pid
+        assert h.wait("box") == "box %s cannot be opened; waiting for it" % link
+        # A missing port is tried once a second; a lost one is watched for.
+        for limit, lines in ((1500, [POWER_ON, '11 00 01 01 -> 11 00 02 01 00 "open socket"',
+                                     '11 00 12 03 00 00 02 {port} 7F 00 00 01 00*8 -> '
+                                     '11 00 03 03 00 01 "connect socket"']),
+                             (1000, ["peer send 'x'",
+                                     '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"'])):
+            pty, start = Pty(), time.monotonic()
+            os.symlink(pty.path, link)
+            assert h.wait("box") == "box %s open" % link
+            ms = (time.monotonic() - start) * 1000
+            assert ms < limit and pty.speed() == termios.B38400, "open after %d ms" % ms
+            converse(Target(h, pty), peer, parse("row", peer.env, lines)[1])
+            os.close(pty.master)  # switched off
+            os.remove(link)
+            assert h.wait("box") == "box %s lost; waiting for it" % link
+            held = [os.stat(fds + fd).st_rdev for fd in os.listdir(fds)]
+            assert os.fstat(pty.slave).st_rdev not in held, "the lost port is still held"
+            asleep(h.process.pid)
+            pty.close()
+        h.end()
+        peer.close()
+
 def case(harness, function):
     row = Row(harness)
     try:
@@ -218,4 +289,11 @@ def case(harness, function):
 
 
 if __name__ == "__main__":
-    sys.exit(run_cases([(name, lambda f=f: case(sys.argv[1], f)) for name, f in ROWS]))
+    harness, program = sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else None
+    cases = [(name, lambda f=f: case(harness, f)) for name, f in ROWS]
+    if program:
+        cases += [("--version, --help", lambda: shown(program))] + [
+            (" ".join(a)[:30], lambda a=a: bad(program, a)) for a in BAD] + [
+            ("SIGINT in the dial-up pause", lambda: sigint_in_dialup(program)),
+            ("a port missing, lost, back", lambda: port_waited_for(program))]
+    sys.exit(run_cases(cases))
