@@ -333,18 +333,15 @@ def converse(target, peer, steps):
         start = time.monotonic()
         try:
             got = target.exchange(step)
+            ms = (time.monotonic() - start) * 1000
+            for key, value in got.items():
+                want = getattr(step, key)
+                want, show = (want, hexs) if key == "reply" else ([want] if want else [], repr)
+                assert value == want, "%s %s, expected %s" % (key, show(value), show(want))
+            assert "pause" in got or step.pause < 100 or ms >= step.pause, "after %d ms" % ms
+            assert not step.after or step.after * 0.95 <= ms <= step.after + 1500, "%d ms" % ms
         except AssertionError as error:
             raise AssertionError("%s: %s" % (where, error)) from None
-        ms = (time.monotonic() - start) * 1000
-        for key, value in got.items():
-            want = getattr(step, key)
-            want = want if key == "reply" else [want] if want else []
-            show = hexs if key == "reply" else repr
-            assert value == want, "%s: %s %s, expected %s" % (where, key, show(value), show(want))
-        if "pause" not in got:
-            assert step.pause < 100 or ms >= step.pause, "%s: replied after %d ms" % (where, ms)
-        assert step.after * 0.95 <= ms <= step.after + 1500 or not step.after, "%s: %d ms" % (
-            where, ms)
         held += step.logged
         if step.label:
             lines.append("R> %s \r\n" % hexs(held))
@@ -364,9 +361,8 @@ def play(path, target, log_path):
         lines = ["an earlier run\r\n"] + converse(target, peer, parse(path, peer.env)[1])
         target.end()
         have = open(log_path, "rb").read().decode().splitlines(True)
-        at = next((i for i in range(len(lines) + 1) if have[i:i + 1] != lines[i:i + 1]), None)
-        assert at is None, "traffic log line %d: %r, expected %r" % (
-            at + 1, have[at:at + 1], lines[at:at + 1])
+        for n, (line, want) in enumerate(zip(have + [None] * len(lines), lines + [None]), 1):
+            assert line == want, "traffic log line %d: %r, expected %r" % (n, line, want)
     finally:
         peer.close()
 
