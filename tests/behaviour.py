@@ -225,16 +225,6 @@ def bad(program, args):  # one line naming it, status 2, no port opened
     pty.close()
 
 
-def sigint_in_dialup(program):  # no reply, status 0 within 200 ms
-    pty = Pty()
-    h = Program(program, "--port", pty.path)
-    wait_for("the port opened", lambda: pty.speed() == termios.B9600)
-    converse(Target(h, pty), None, parse("row", {}, [POWER_ON, '01 00 01 08 -> - "dialup"'])[1])
-    h.end(signal.SIGINT)
-    assert pty.read(1, timeout=0) == b"", "the interrupted dial-up replied"
-    pty.close()
-
-
 def port_waited_for(program):
     # A by-id style link to the port: missing at the start, made, gone when the device is
     # switched off, made again to a new terminal. The program waits for it and says so; while it
@@ -264,7 +254,7 @@ def port_waited_for(program):
             assert os.fstat(pty.slave).st_rdev not in held, "the lost port is still held"
             asleep(h.process.pid)
             pty.close()
-        h.end()
+        h.end(signal.SIGINT)
         peer.close()
 
 def case(harness, function):
@@ -281,6 +271,5 @@ if __name__ == "__main__":
     if program:
         cases += [("--version, --help", lambda: shown(program))] + [
             (" ".join(a)[:30], lambda a=a: bad(program, a)) for a in BAD] + [
-            ("SIGINT in the dial-up pause", lambda: sigint_in_dialup(program)),
             ("a port missing, lost, back", lambda: port_waited_for(program))]
     sys.exit(run_cases(cases))

@@ -5,13 +5,13 @@
 //      feed XX XX ...   take the bytes in as one read from the port (at most 256 per call)
 //  - harness_serial (ZUNDREL_HARNESS_SERIAL): the real serial port and reader thread. Commands:
 //      open PATH        open the terminal at PATH as the port; prints "open 1" or "open 0"
-//      close            close the port; prints "closed"
+//      close            close the port
 //      speed N          choose N bit/s
 //      state            prints "state COUNT POWERED DIALED PORT" (receive buffer, adapter, port
 //                       state: serial_port.h's PortStateCode)
-//      write N          writes N bytes to the port as a reply would; prints "wrote"
+//      write N          writes N bytes to the port as a reply would
 // Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
-// one line starting with its own name ("feed" answers "fed"); events are printed as they happen:
+// one line starting with its own name; events are printed as they happen:
 // "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS".
 // Host names ending in ".invalid" never reach a name server: they are not found, and
 // "stall.invalid" is looked up for ever (until the process ends).
@@ -133,13 +133,13 @@ int main() {
             for (size_t at = 0; at < n; at += 256) {
                 FeedReceivedBytes(bytes + at, std::min<size_t>(256, n - at));
             }
-            Print("fed");
+            Print("feed");
 #else
         } else if (command == "open") {
             Print("open " + std::to_string(OpenPortDevice(arg)));
         } else if (command == "close") {
             ClosePort();
-            Print("closed");
+            Print("close");
         } else if (command == "speed") {
             SetBaudRate(static_cast<unsigned>(atoi(arg)));
             Print("speed");
@@ -151,7 +151,7 @@ int main() {
         } else if (command == "write") {
             std::string bytes(static_cast<size_t>(atoi(arg)), 'B');
             WritePort(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-            Print("wrote");
+            Print("write");
 #endif
         } else {
             Print("unknown " + command);

@@ -82,9 +82,7 @@ class Driver:
         editable = [t.getState().contains(pyatspi.STATE_EDITABLE) for t in texts]
         self.log_field, self.status_field = texts[editable.index(True)], texts[editable.index(False)]
         self.ports = find(self.window, pyatspi.ROLE_COMBO_BOX)[0]
-        self.wid = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
-                                   "^Zundrel$"], capture_output=True, text=True,
-                                  timeout=20).stdout.split()[0]
+        self.wid = scenario.window("^Zundrel$", 20)
 
     def status(self):
         return text_of(self.status_field)
@@ -125,7 +123,7 @@ class Driver:
         find(self.alert(), pyatspi.ROLE_PUSH_BUTTON, "OK")[0].queryAction().doAction(0)
 
     def key(self, name):
-        run("xdotool", "windowfocus", "--sync", self.wid, "key", "--clearmodifiers", name)
+        scenario.key(self.wid, name)
 
     def close(self):  # the WM_DELETE_WINDOW message of a window manager's close button
         x = ctypes.CDLL("libX11.so.6")
@@ -178,8 +176,7 @@ def ports(d, ptys, usb):  # usb: two ptys (none can be made inside the private /
             d.listed([label])
             d.pick_port(4)
         wait_for("open", lambda: d.tip() == label + ": open at 9600 bit/s")
-        pty.write(scenario.STATUS)  # the adapter was switched on by the preselected port
-        assert pty.read(5) == bytes.fromhex("02 00 02 02 02")
+        scenario.answered(pty, *scenario.STATUS)  # the adapter is on since the preselected port
         os.close(pty.master)
         os.remove(link)
         wait_for("lost", lambda: d.tip() == label + ": lost: waiting for it to come back")

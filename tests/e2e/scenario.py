@@ -4,6 +4,7 @@
 # conversation is the transcripts, played on COM1 as at every other level.
 
 import os
+import subprocess
 import sys
 import termios
 import time
@@ -13,7 +14,22 @@ from transcripts import Pty, play, run_cases, stalled_port, wait_for  # noqa: E4
 
 TRANSCRIPTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                            "transcripts")
-POWER_OFF, STATUS = bytes.fromhex("0F 00 01 FF"), bytes.fromhex("02 00 01 01")
+POWER_OFF, STATUS = bytes.fromhex("0F 00 01 FF"), ("02 00 01 01", "02 00 02 02 02")
+
+
+def window(name, timeout):  # the X window of that title
+    return subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", name],
+                          capture_output=True, text=True, timeout=timeout).stdout.split()[0]
+
+
+def key(window, name):  # presses the key `name` in `window`
+    subprocess.run(["xdotool", "windowfocus", "--sync", window, "key", "--clearmodifiers", name],
+                   check=True, timeout=20)
+
+
+def answered(pty, request, reply):  # the device's request gets this reply
+    pty.write(bytes.fromhex(request))
+    assert pty.read(len(bytes.fromhex(reply))) == bytes.fromhex(reply), "%s answered" % request
 
 
 class ProgramTarget:
@@ -57,30 +73,18 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
             play(os.path.join(TRANSCRIPTS, name), ProgramTarget(driver, com1, every_label),
                  os.path.join(tmp, name + ".log"))
 
-    print("the box: no reply while it is up, nothing lost after OK", flush=True)
-    com1.write(bytes.fromhex("01 00 01 02"))
-    assert com1.read(6) == bytes.fromhex("00 55 55 55 55 55")
-    com1.write(bytes.fromhex("05 00 01 07"))
-    assert wait_for("the error box", driver.box, timeout=20) == "unkown command (05:07)"
-    com1.write(STATUS)
-    assert com1.read(1, timeout=0.5) == b"", "answered while the box was up"
-    driver.dismiss_box()
-    assert com1.read(5) == bytes.fromhex("02 00 02 02 02")
-
     print("a port picked while a connect waits for ever: closed at once, no reply", flush=True)
+    answered(com1, "01 00 01 02", "00 55 55 55 55 55")
     driver.click_speed(38400)
     stalled, port = stalled_port()
-    for request, reply in (("11 00 02 07 00", "11 00 03 07 00 01"),
-                           ("11 00 01 01", "11 00 02 01 00")):
-        com1.write(bytes.fromhex(request))  # slot 0, which the sockets transcript left open
-        assert com1.read(len(bytes.fromhex(reply))) == bytes.fromhex(reply)
+    answered(com1, "11 00 02 07 00", "11 00 03 07 00 01")  # the sockets transcript left it open
+    answered(com1, "11 00 01 01", "11 00 02 01 00")
     com1.write(bytes.fromhex("11 00 12 03 00 00 02") + port + bytes([127, 0, 0, 1]) + bytes(8))
     wait_for("status connect socket", lambda: driver.status() == "connect socket")
     driver.pick_port(2)
     wait_for("COM3 at 38400 bit/s", lambda: com3.speed() == termios.B38400)
     assert com1.read(1, timeout=0.5) == b"", "the interrupted connect replied"
-    com3.write(STATUS)
-    assert com3.read(5) == bytes.fromhex("02 00 02 02 02")
+    answered(com3, *STATUS)
     for s in stalled:
         s.close()
 
@@ -93,8 +97,7 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
 
     print("Enter does nothing; one Esc ends the program with 0", flush=True)
     driver.key("Return")
-    com3.write(STATUS)
-    assert com3.read(5) == bytes.fromhex("02 00 02 02 02")
+    answered(com3, *STATUS)
     start = time.monotonic()
     driver.key("Escape")
     assert driver.program.wait(timeout=30) == 0
@@ -106,7 +109,6 @@ def preselected(driver, pty, log):
     # 38400 bit/s with the status empty, and the log is written.
     wait_for("the port preselected at 38400 bit/s", lambda: pty.speed() == termios.B38400, 30)
     assert driver.status() == "", "the status field is empty at start"
-    pty.write(bytes.fromhex("01 00 01 02"))
-    assert pty.read(6) == bytes.fromhex("00 55 55 55 55 55")
+    answered(pty, "01 00 01 02", "00 55 55 55 55 55")
     want = b"R> 01 00 01 02 \r\nS> 00 55 55 55 55 55 \r\n"
     wait_for("the log", lambda: open(log, "rb").read() == want)

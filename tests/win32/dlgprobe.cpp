@@ -6,7 +6,6 @@
 //   dlgprobe port INDEX        picks entry INDEX of the port list
 //   dlgprobe box               prints the text of the open error box
 //   dlgprobe cancel            sends the Cancel command (what Esc and the close box send)
-//   dlgprobe drop              tells the dialog that the port list drops down
 //   dlgprobe items             prints the port list's items, one a line
 //   dlgprobe tip               prints the port list's tooltip
 // Exit code 0 on success, 2 when the window is not there, 1 on bad use.
@@ -76,13 +75,9 @@ int main(int argc, char** argv) {
         CheckRadioButton(window, 1000, 1001, atoi(arg));
         Send(window, WM_COMMAND, MAKEWPARAM(atoi(arg), BN_CLICKED),
              (LPARAM)GetDlgItem(window, atoi(arg)));
-    } else if (strcmp(command, "port") == 0 || strcmp(command, "drop") == 0) {
-        bool pick = command[0] == 'p';
-        if (pick) {
-            Send(list, CB_SETCURSEL, atoi(arg), 0);
-        }
-        Send(window, WM_COMMAND, MAKEWPARAM(1002, pick ? CBN_SELCHANGE : CBN_DROPDOWN),
-             (LPARAM)list);
+    } else if (strcmp(command, "port") == 0) {
+        Send(list, CB_SETCURSEL, atoi(arg), 0);
+        Send(window, WM_COMMAND, MAKEWPARAM(1002, CBN_SELCHANGE), (LPARAM)list);
     } else if (strcmp(command, "items") == 0) {
         for (LRESULT i = 0; i < SendMessageW(list, CB_GETCOUNT, 0, 0); ++i) {
             wchar_t text[256] = L"";  // the wide form: the one Wine hands across processes
