@@ -7,8 +7,6 @@
 //      open PATH        open the terminal at PATH as the port; prints "open 1" or "open 0"
 //      close            close the port
 //      speed N          choose N bit/s
-//      state            prints "state COUNT POWERED DIALED PORT" (receive buffer, adapter, port
-//                       state: serial_port.h's PortStateCode)
 //      write N          writes N bytes to the port as a reply would
 // Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
 // one line starting with its own name; events are printed as they happen:
@@ -26,7 +24,6 @@
 #include <mutex>
 #include <string>
 
-#include "adapter/adapter.h"
 #include "link/frame_assembly.h"
 #include "link/seams.h"
 #ifdef ZUNDREL_HARNESS_SERIAL
@@ -44,18 +41,6 @@ void Print(const std::string& line) {
     fputs((line + "\n").c_str(), stdout);
     fflush(stdout);
 }
-
-#ifndef ZUNDREL_HARNESS_SERIAL
-std::string Hex(const uint8_t* bytes, size_t n) {
-    std::string out;
-    char pair[4];
-    for (size_t i = 0; i < n; ++i) {
-        snprintf(pair, sizeof pair, i ? " %02X" : "%02X", bytes[i]);
-        out += pair;
-    }
-    return out;
-}
-#endif
 
 }  // namespace
 
@@ -83,7 +68,13 @@ void PanelPortStateChanged() {}
 // --- The port of harness_core -----------------------------------------------------------------
 
 void WritePort(const uint8_t* bytes, size_t n) {
-    Print("send " + Hex(bytes, n));
+    std::string line = "send";
+    char pair[4];
+    for (size_t i = 0; i < n; ++i) {
+        snprintf(pair, sizeof pair, " %02X", bytes[i]);
+        line += pair;
+    }
+    Print(line);
 }
 
 int PauseReader(unsigned ms) {
@@ -143,11 +134,6 @@ int main() {
         } else if (command == "speed") {
             SetBaudRate(static_cast<unsigned>(atoi(arg)));
             Print("speed");
-        } else if (command == "state") {
-            char text[80];
-            snprintf(text, sizeof text, "state %zu %d %d %d", HeldByteCount(), AdapterPowered(),
-                     AdapterDialed(), PortState());
-            Print(text);
         } else if (command == "write") {
             std::string bytes(static_cast<size_t>(atoi(arg)), 'B');
             WritePort(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

@@ -154,9 +154,9 @@ def stalled_port():
 
 class Pty:
     # A pseudo-terminal: the test is the device on its master, the program opens the slave.
-    def __init__(self, name="pty"):
+    def __init__(self):
         self.master, self.slave = os.openpty()
-        self.name, self.path = name, os.ttyname(self.slave)
+        self.path = os.ttyname(self.slave)
         os.set_blocking(self.master, False)
 
     def write(self, data):

@@ -56,13 +56,7 @@ def private_dev(root, ptys):
 
 
 def find(root, role, name=None):
-    found = []
-    for child in root:
-        if child is not None:
-            if child.getRole() == role and name in (None, child.name):
-                found.append(child)
-            found += find(child, role, name)
-    return found
+    return pyatspi.findAllDescendants(root, lambda a: a.getRole() == role and name in (None, a.name))
 
 
 def text_of(accessible):
@@ -150,13 +144,12 @@ def check_layout(driver):
               find(driver.window, pyatspi.ROLE_PANEL))[0]
     size = client.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
     unit = (size.width / 111, size.height / 111)
-    for control, rectangle in zip([c for c in client if c is not None], TEMPLATE):
+    for control, (x, y, w, h) in zip([c for c in client if c is not None], TEMPLATE):
         e = control.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
-        x, y, right, bottom = (round(v * unit[i % 2]) for i, v in enumerate(
-            rectangle[:2] + (rectangle[0] + rectangle[2], rectangle[1] + rectangle[3])))
-        assert max(abs(e.x - x), abs(e.y - y), abs(e.width - right + x),
-                   abs(e.height - bottom + y)) <= 1, "%s at %r, its rectangle %r (unit %r)" % (
-            control.name, (e.x, e.y, e.width, e.height), (x, y, right - x, bottom - y), unit)
+        got = (e.x, e.y, e.x + e.width, e.y + e.height)  # left, top, right, bottom
+        want = tuple(round(v * unit[i % 2]) for i, v in enumerate((x, y, x + w, y + h)))
+        assert max(abs(a - b) for a, b in zip(got, want)) <= 1, \
+            "%s at %r, its rectangle %r (unit %r)" % (control.name, got, want, unit)
     return unit
 
 
@@ -185,7 +178,7 @@ def ports(d, ptys, usb):  # usb: two ptys (none can be made inside the private /
 
 def main(program, artefacts):
     root = tempfile.mkdtemp(prefix="zundrel-e2e-")
-    ptys, drivers, usb = [Pty(name) for name in PORTS], [], [Pty("usb"), Pty("usb")]
+    ptys, drivers, usb = [Pty() for _ in PORTS], [], [Pty(), Pty()]
     stderr = os.path.join(artefacts, "zundrel-stderr.txt")
     open(stderr, "w").close()
 

@@ -88,13 +88,6 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
     for s in stalled:
         s.close()
 
-    print("speed: the checked button sets its speed again; 9600", flush=True)
-    com3.set_speed(termios.B9600)
-    driver.click_speed(38400)
-    wait_for("COM3 back at 38400", lambda: com3.speed() == termios.B38400)
-    driver.click_speed(9600)
-    wait_for("COM3 at 9600", lambda: com3.speed() == termios.B9600)
-
     print("Enter does nothing; one Esc ends the program with 0", flush=True)
     driver.key("Return")
     answered(com3, *STATUS)

@@ -101,7 +101,7 @@ def main(exe, probe, shim, artefacts):
         subprocess.run(["mount", "--bind", "/dev/null", "/etc/resolv.conf"], check=True)
         subprocess.run(["wineboot", "-u"], env=env, timeout=240, check=True, capture_output=True)
         for n in COMS:  # a raw pty at a speed the program never sets, reached through a link
-            ptys.append(Pty("COM%d" % n))
+            ptys.append(Pty())
             ptys[-1].set_speed(termios.B1200)
             os.symlink(ptys[-1].path, os.path.join(tmp, "com%d" % n))
         # The ports; the Japanese font; no window manager under Xvfb: Wine draws the frames.
