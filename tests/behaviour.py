@@ -1,7 +1,8 @@
 # What the port and the program do beyond a conversation, one row per case: the real serial port
 # and reader thread through harness_serial, and the program's command line (options, exit codes,
 # SIGINT, a port waited for), run headless with no display. The devices are pseudo-terminals, the
-# TCP peer is on 127.0.0.1. The transcripts' headless level is the rest (SIGTERM, status lines, log).
+# TCP peer is on 127.0.0.1. The transcripts' headless level is the rest (SIGTERM, status lines,
+# log).
 #
 # Usage: behaviour.py HARNESS_SERIAL [ZUNDREL]
 
@@ -17,8 +18,8 @@ import tempfile
 import termios
 import time
 
-from transcripts import (Peer, Program, Pty, Target, asleep, converse, no_display, parse,
-                         run_cases, sandboxed, stalled_port, usage, wait_for)
+from transcripts import (Peer, Program, Pty, Target, asleep, converse, parse, run_cases,
+                         sandboxed, stalled_port, usage, wait_for)
 
 POWER_ON = '01 00 01 02 -> 00 55 55 55 55 55 "power ON"'
 STATUS = '02 00 01 01 -> 02 00 02 02 02 "check Status"'
@@ -167,7 +168,8 @@ def long_run(row):
         '11 00 01 01 -> 11 00 02 01 %(s)s "open socket"',
         CONNECT_SLOT % ("%(s)s", "%(s)s") + ' "connect socket"',
         '11 00 05 0E %(s)s \'abc\' -> 11 00 03 0E %(s)s 03 "send socket"', "peer expect 'abc'",
-        '11 00 0B 08 \'localhost\' 00 -> 11 00 10 08 01 \'localhost\' 00 7F 00 00 01 "gethstbyname"',
+        "11 00 0B 08 'localhost' 00 -> 11 00 10 08 01 'localhost' 00 7F 00 00 01 "
+        '"gethstbyname"',
         '11 00 02 07 %(s)s -> 11 00 03 07 %(s)s 01 "close socket"', "peer gone")]
     row.talk(*frames * 500 + cycles * 6)
     fds, rss = usage(row.pid)
@@ -196,8 +198,7 @@ BAD = [["--speed", "1200"], ["--bogus"], ["stray"], ["--port", "ttyUSB0"], ["--p
 
 
 def run(program, *args):
-    return subprocess.run(sandboxed([program, *args]), env=no_display(), capture_output=True,
-                          text=True, timeout=10)
+    return subprocess.run(sandboxed([program, *args]), capture_output=True, text=True, timeout=10)
 
 
 def shown(program):

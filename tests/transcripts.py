@@ -192,16 +192,14 @@ class Pty:
 
 
 def sandboxed(args):
-    # `args` run in a private mount namespace in which the resolver file is empty (asking 127.0.0.1)
-    # and /dev/ttyS0 to /dev/ttyS3 are /dev/null: no lookup leaves the machine, no real port opens.
-    return ["unshare", "-m", "--propagation", "private"] + ["-r"] * (os.getuid() != 0) + [
+    # `args` run with no display, in a private mount namespace in which the resolver file is empty
+    # (asking 127.0.0.1) and /dev/ttyS0 to /dev/ttyS3 are /dev/null: no lookup leaves the machine,
+    # no real port opens.
+    return ["env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "unshare", "-m", "--propagation",
+            "private"] + ["-r"] * (os.getuid() != 0) + [
         "sh", "-c", 'mount --bind /dev/null /etc/resolv.conf && for t in /dev/ttyS0 /dev/ttyS1 '
         '/dev/ttyS2 /dev/ttyS3; do [ ! -e $t ] || mount --bind /dev/null $t || exit 1; done && '
         'exec "$@"', "sh"] + args
-
-
-def no_display():
-    return {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
 
 
 class Program:
@@ -215,8 +213,8 @@ class Program:
     def __init__(self, program, *args):
         self.headless = bool(args)
         self.process = subprocess.Popen(
-            sandboxed([program, "--headless", *args]) if args else [program], env=no_display(),
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE if args else None)
+            sandboxed([program, "--headless", *args]) if args else [program], stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE if args else None)
         Program.running.append(self.process)
         self.buffers = {s: b"" for s in (self.process.stdout, self.process.stderr) if s}
         self.lines, self.events = [], []
@@ -295,24 +293,24 @@ class Target:
             self.program.command("log " + path)
 
     def exchange(self, ex):
-        h = self.program
         for chunk in ex.chunks:
             if self.pty:
                 self.pty.write(chunk)
                 wait_for("the port to take the bytes in", self.pty.taken, step=0.001)
             else:
-                h.command("feed " + hexs(chunk), timeout=30)
-        if self.pty:
-            reply = self.pty.read(len(ex.reply), timeout=10)
-            h.events += [h.wait(word) for word, wanted in (("status", ex.label), ("box", ex.box))
-                         if wanted is not None]
+                self.program.command("feed " + hexs(chunk), timeout=30)
+        got = self.shown(ex)  # pauses over a port are real: checked by the reply's time
+        return dict(got, reply=self.pty.read(len(ex.reply), timeout=10)) if self.pty else got
+
+    def shown(self, ex):  # the labels and boxes the program showed for `ex` (and its replies)
+        h = self.program
+        h.events += [h.wait(word) for word, wanted in (("status", ex.label), ("box", ex.box))
+                     if wanted is not None and self.pty]
         events, h.events = h.events, []
         of = lambda kind: [e[len(kind) + 1:] for e in events if e.split(" ")[0] == kind]  # noqa
         got = {"label": of("status"), "box": of("box")}
-        if self.pty:
-            return dict(got, reply=reply)  # pauses are real here: checked by the reply's time
-        return dict(got, reply=b"".join(map(bytes.fromhex, of("send"))),
-                    pause=[int(p) for p in of("pause")])
+        return got if self.pty else dict(got, reply=b"".join(map(bytes.fromhex, of("send"))),
+                                         pause=[int(p) for p in of("pause")])
 
     def end(self):
         if self.pty and not self.program.headless:

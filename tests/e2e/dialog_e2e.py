@@ -56,7 +56,8 @@ def private_dev(root, ptys):
 
 
 def find(root, role, name=None):
-    return pyatspi.findAllDescendants(root, lambda a: a.getRole() == role and name in (None, a.name))
+    return pyatspi.findAllDescendants(
+        root, lambda a: a.getRole() == role and name in (None, a.name))
 
 
 def text_of(accessible):
@@ -74,7 +75,8 @@ class Driver:
         self.window = wait_for("the dialog", lambda: find(self.app, pyatspi.ROLE_FRAME))[0]
         texts = find(self.window, pyatspi.ROLE_TEXT)
         editable = [t.getState().contains(pyatspi.STATE_EDITABLE) for t in texts]
-        self.log_field, self.status_field = texts[editable.index(True)], texts[editable.index(False)]
+        self.log_field = texts[editable.index(True)]
+        self.status_field = texts[editable.index(False)]
         self.ports = find(self.window, pyatspi.ROLE_COMBO_BOX)[0]
         self.wid = scenario.window("^Zundrel$", 20)
 
@@ -93,9 +95,6 @@ class Driver:
 
     def pick_port(self, index):
         self.ports.querySelection().selectChild(index)
-
-    def tip(self):
-        return self.ports.description
 
     def listed(self, after_com4):  # opens the port list (it has the focus) to see these items
         menu = find(self.ports, pyatspi.ROLE_MENU)[0]
@@ -155,12 +154,12 @@ def check_layout(driver):
 
 def ports(d, ptys, usb):  # usb: two ptys (none can be made inside the private /dev)
     print("the port list: why a port does not open; a port plugged in later; replugged", flush=True)
-    wait_for("COM1's state", lambda: d.tip() == "COM1: open at 9600 bit/s")
+    wait_for("COM1's state", lambda: d.ports.description == "COM1: open at 9600 bit/s")
     fcntl.flock(ptys[2].slave, fcntl.LOCK_EX)
     for n, state in ((4, "permission denied: add yourself to the dialout group"),
                      (3, "in use by another program"), (2, "not present")):
         d.pick_port(n - 1)
-        wait_for("COM%d %s" % (n, state), lambda: d.tip() == "COM%d: %s" % (n, state))
+        wait_for("COM%d %s" % (n, state), lambda: d.ports.description == "COM%d: %s" % (n, state))
     link, label = "/dev/serial/by-id/usb-Zundrel_Device-if00", "usb-Zundrel_Device-if00 (%s)"
     label %= usb[0].path[len("/dev/"):]
     for n, pty in enumerate(usb):  # plugged in after the start, answered; lost; back, answered
@@ -168,11 +167,12 @@ def ports(d, ptys, usb):  # usb: two ptys (none can be made inside the private /
         if n == 0:
             d.listed([label])
             d.pick_port(4)
-        wait_for("open", lambda: d.tip() == label + ": open at 9600 bit/s")
+        wait_for("open", lambda: d.ports.description == label + ": open at 9600 bit/s")
         scenario.answered(pty, *scenario.STATUS)  # the adapter is on since the preselected port
         os.close(pty.master)
         os.remove(link)
-        wait_for("lost", lambda: d.tip() == label + ": lost: waiting for it to come back")
+        wait_for("lost", lambda: d.ports.description == label + ": lost: waiting for it to come "
+                 "back")
         d.listed([label])  # the port in use stays listed while it is lost
 
 

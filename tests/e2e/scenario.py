@@ -10,7 +10,7 @@ import termios
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-from transcripts import Pty, play, run_cases, stalled_port, wait_for  # noqa: E402, F401
+from transcripts import Pty, Target, play, run_cases, stalled_port, wait_for  # noqa: E402, F401
 
 TRANSCRIPTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
                            "transcripts")
@@ -32,28 +32,25 @@ def answered(pty, request, reply):  # the device's request gets this reply
     assert pty.read(len(bytes.fromhex(reply))) == bytes.fromhex(reply), "%s answered" % request
 
 
-class ProgramTarget:
+class ProgramTarget(Target):
     # A transcript target: the running program, its COM1 a pty, its dialog read by `driver`.
-
     def __init__(self, driver, pty, every_label):
-        self.driver, self.pty, self.every_label, self.last = driver, pty, every_label, None
+        super().__init__(None, pty)
+        self.driver, self.every_label, self.last = driver, every_label, None
 
     def set_log(self, path):
         self.driver.set_log(path)
 
-    def exchange(self, ex):
-        for chunk in ex.chunks:
-            self.pty.write(chunk)
-            wait_for("the port to take the bytes in", self.pty.taken, step=0.001)
-        got = {"reply": self.pty.read(len(ex.reply), timeout=10)}
+    def shown(self, ex):
         self.last = ex.label or self.last
         if ex.label and self.every_label:
             wait_for("status %r" % ex.label, lambda: self.driver.status() == ex.label)
-        if ex.box:
-            got["box"] = [wait_for("the error box", self.driver.box, timeout=20)]
-            self.driver.dismiss_box()
-            wait_for("the box gone", lambda: not self.driver.box())
-        return got
+        if not ex.box:
+            return {}
+        box = wait_for("the error box", self.driver.box, timeout=20)
+        self.driver.dismiss_box()
+        wait_for("the box gone", lambda: not self.driver.box())
+        return {"box": [box]}
 
     def end(self):
         wait_for("status %r" % self.last, lambda: self.driver.status() == self.last, timeout=20)
