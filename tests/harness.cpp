@@ -6,7 +6,6 @@
 //  - harness_serial (ZUNDREL_HARNESS_SERIAL): the real serial port and reader thread. Commands:
 //      open PATH        open the terminal at PATH as the port; prints "open 1" or "open 0"
 //      close            close the port
-//      speed N          choose N bit/s
 //      write N          writes N bytes to the port as a reply would
 // Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
 // one line starting with its own name; events are printed as they happen:
@@ -21,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <mutex>
 #include <string>
 
@@ -102,12 +102,9 @@ extern "C" int getaddrinfo(const char* name, const char* service, const struct a
 // --- Commands -------------------------------------------------------------------------------
 
 int main() {
-    char line[4096];
-    while (fgets(line, sizeof line, stdin) != nullptr) {
-        line[strcspn(line, "\r\n")] = '\0';
-        char* arg = strchr(line, ' ');
-        std::string command(line, arg != nullptr ? static_cast<size_t>(arg - line) : strlen(line));
-        arg = arg != nullptr ? arg + 1 : line + strlen(line);
+    for (std::string line; std::getline(std::cin, line);) {
+        std::string command = line.substr(0, line.find(' '));
+        const char* arg = line.c_str() + std::min(line.size(), command.size() + 1);
         if (command == "log") {
             std::lock_guard<std::mutex> lock(g_logMutex);
             g_logPath = arg;
@@ -116,7 +113,7 @@ int main() {
         } else if (command == "feed") {
             uint8_t bytes[4096];
             size_t n = 0;
-            for (char* p = arg; *p != '\0' && n < sizeof bytes;) {
+            for (const char* p = arg; *p != '\0' && n < sizeof bytes;) {
                 char* end;
                 bytes[n++] = static_cast<uint8_t>(strtoul(p, &end, 16));
                 p = end + strspn(end, " ");
@@ -131,9 +128,6 @@ int main() {
         } else if (command == "close") {
             ClosePort();
             Print("close");
-        } else if (command == "speed") {
-            SetBaudRate(static_cast<unsigned>(atoi(arg)));
-            Print("speed");
         } else if (command == "write") {
             std::string bytes(static_cast<size_t>(atoi(arg)), 'B');
             WritePort(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());

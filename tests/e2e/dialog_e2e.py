@@ -153,7 +153,7 @@ def check_layout(driver):
 
 
 def ports(d, ptys, usb):  # usb: two ptys (none can be made inside the private /dev)
-    print("the port list: why a port does not open; a port plugged in later; replugged", flush=True)
+    # The port list: why a port does not open; a port plugged in later; replugged.
     wait_for("COM1's state", lambda: d.ports.description == "COM1: open at 9600 bit/s")
     fcntl.flock(ptys[2].slave, fcntl.LOCK_EX)
     for n, state in ((4, "permission denied: add yourself to the dialout group"),
@@ -202,7 +202,7 @@ def main(program, artefacts):
                 drivers[-1].key("Escape")
                 assert drivers[-1].program.wait(timeout=5) == 0
         scenario.run(drivers[-1], ptys, root)
-        print("a second run: the options preselected; the window's close ends it", flush=True)
+        # A second run: the options preselected; the window's close ends it.
         log = os.path.join(root, "preselected.log")
         d = Driver(program, stderr, "--port", "/dev/ttyS2", "--speed", "38400", "--log", log)
         drivers.append(d)

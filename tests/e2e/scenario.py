@@ -9,11 +9,11 @@ import sys
 import termios
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, TESTS)
 from transcripts import Pty, Target, play, run_cases, stalled_port, wait_for  # noqa: E402, F401
 
-TRANSCRIPTS = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))),
-                           "transcripts")
+TRANSCRIPTS = os.path.join(TESTS, "transcripts")
 POWER_OFF, STATUS = bytes.fromhex("0F 00 01 FF"), ("02 00 01 01", "02 00 02 02 02")
 
 
@@ -66,11 +66,10 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
 
     for name in sorted(os.listdir(TRANSCRIPTS)):
         if "\nlevels " not in "\n" + open(os.path.join(TRANSCRIPTS, name)).read():
-            print("transcript " + name, flush=True)
             play(os.path.join(TRANSCRIPTS, name), ProgramTarget(driver, com1, every_label),
                  os.path.join(tmp, name + ".log"))
 
-    print("a port picked while a connect waits for ever: closed at once, no reply", flush=True)
+    # A port picked while a connect waits for ever: closed at once, no reply.
     answered(com1, "01 00 01 02", "00 55 55 55 55 55")
     driver.click_speed(38400)
     stalled, port = stalled_port()
@@ -85,7 +84,7 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
     for s in stalled:
         s.close()
 
-    print("Enter does nothing; one Esc ends the program with 0", flush=True)
+    # Enter does nothing; one Esc ends the program with 0.
     driver.key("Return")
     answered(com3, *STATUS)
     start = time.monotonic()

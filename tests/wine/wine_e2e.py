@@ -58,8 +58,7 @@ class Driver:
 
 
 def every_port(d, ptys, tmp):
-    print("COM7 and COM12 after COM4, each answered; the tooltip says why a port does not open",
-          flush=True)
+    # COM7 and COM12 after COM4, each answered; the tooltip says why a port does not open.
     items = d.ask("items").split("\n")
     numbers = [int("0" + item[3:-1]) for item in items[4:]]
     assert items[:4] == ["COM%d:" % n for n in range(1, 5)] and numbers == sorted(numbers) and \
@@ -128,13 +127,12 @@ def main(exe, probe, shim, artefacts):
                        timeout=60, capture_output=True)
         scenario.run(drivers[0], ptys, tmp, every_label=False, exit_limit=10.0)
 
-        print("a bad option: status 2 and its line on stderr", flush=True)
+        # A bad option: status 2 and its line on stderr.
         bad = subprocess.run(["wine", app, "--speed", "1"], env=env, capture_output=True,
                              timeout=60)
         assert bad.returncode == 2 and b"--speed: '1'" in bad.stderr, bad
 
-        print("--port COM2 --speed 38400 --log FILE preselected; closed while a box is up",
-              flush=True)
+        # --port COM2 --speed 38400 --log FILE preselected; closed while a box is up.
         log = os.path.join(tmp, "preselected.log")
         d = Driver(env, app, helper, "--port", "COM2", "--speed", "38400", "--log",
                    windows_path(log))
