@@ -16,7 +16,6 @@
 # Usage: transcripts.py core|serial HARNESS TRANSCRIPT...
 #        transcripts.py headless ZUNDREL TRANSCRIPT...   (the program itself, headless, no display)
 
-
 import contextlib
 import fcntl
 import os
@@ -74,8 +73,9 @@ class Exchange:
             elif token == "|":
                 self.chunks.append(b"")
             else:
-                self.chunks[-1] += expand(token, env)
-                self.logged += b"" if dropped else expand(token, env)
+                data = expand(token, env)
+                self.chunks[-1] += data
+                self.logged += b"" if dropped else data
         rest = iter(tokens[arrow + 1:])
         for token in rest:
             if token in ("box", "pause", "after"):
