@@ -30,14 +30,15 @@ TIOCGEXCL = 0x80045440
 
 
 class Row:
-    # One case: harness_serial with its port on a pty, a TCP peer, and a listener that never
-    # answers a connect ({stalled}). Everything is ended with the row.
+    # One case: harness_serial with its port on a pty behind a by-id style link, a TCP peer, and a
+    # listener that never answers a connect ({stalled}). Everything is ended with the row.
     def __init__(self, harness):
-        self.peer, self.ptys = Peer(), [Pty()]
+        self.peer, self.ptys, self.tmp = Peer(), [Pty()], tempfile.TemporaryDirectory()
         self.sockets, self.peer.env["stalled"] = stalled_port()
-        self.program = Program(harness)
+        self.program, self.link = Program(harness), os.path.join(self.tmp.name, "usb-Device-if00")
         self.pid, self.target = self.program.process.pid, Target(self.program, self.ptys[0])
-        assert self.command("open " + self.ptys[0].path) == ["1"]
+        os.symlink(self.ptys[0].path, self.link)
+        assert self.command("open " + self.link) == ["1"]
 
     def talk(self, *lines):
         converse(self.target, self.peer, parse("row", self.peer.env, list(lines))[1])
@@ -65,7 +66,18 @@ class Row:
         self.talk(STATUS)
         asleep(self.pid)
 
+    def replug(self, wait=True):  # the device pulled and at once plugged back as a new pty
+        os.close(self.target.pty.master)
+        os.remove(self.link)
+        self.ptys.append(Pty())
+        self.target.pty = self.ptys[-1]
+        os.symlink(self.target.pty.path, self.link)
+        raw = lambda: not termios.tcgetattr(self.target.pty.slave)[3] & termios.ICANON  # noqa
+        wait and wait_for("the port reopened within a second", raw, timeout=1)
+        wait and self.talk(STATUS)  # the adapter still on, nothing of the frame before
+
     def end(self):
+        self.tmp.cleanup()
         self.peer.close()
         for s in self.sockets:
             s.close()
@@ -86,14 +98,23 @@ BLOCKED = [
 ]
 
 
-def closed_while_blocked(row, before, request, label):
+def closed_while_blocked(row, before, request, label, replugged=False):
     row.talk(POWER_ON, *before)
     row.write(request)
     wait_for("the bytes taken in", row.target.pty.taken)
     assert not label or row.program.wait("status") == "status " + label
+    if replugged:  # the loss is seen while the command waits; the port back within a second
+        row.replug()
+        return row.talk(OPEN[:-16] + '%02X "open socket"' % bool(before))  # its socket kept its slot
     row.close_promptly()
     assert row.target.pty.read(1, timeout=0) == b"", "the interrupted command replied"
     row.reopen()  # its status: on, not dialed up, and nothing of the frame before
+
+
+def instant_replugs(row):  # each return comes before the loss is seen: none is missed
+    row.talk(POWER_ON)
+    for n in range(20):
+        row.replug(wait=n % 5 == 4)
 
 
 def short_send(row):
@@ -178,8 +199,9 @@ def long_run(row):
     asleep(row.pid)
 
 
-ROWS = [("closed with " + name, lambda row, r=r: closed_while_blocked(row, *r))
-        for name, *r in BLOCKED] + [
+ROWS = [("%s with %s" % (how, name), lambda row, r=r, how=how: closed_while_blocked(
+    row, *r, how == "replugged")) for name, *r in BLOCKED for how in ("closed", "replugged")] + [
+    ("instant replugs", instant_replugs),
     ("send larger than the socket's buffers", short_send),
     ("unwritable logs", unwritable_logs),
     ("line settings", line_settings),
@@ -237,8 +259,8 @@ def port_waited_for(program):
             os.close(pty.master)  # switched off
             os.remove(link)
             assert h.wait("box") == "box %s lost; waiting for it" % link
-            held = [os.stat(fds + fd).st_rdev for fd in os.listdir(fds)]
-            assert os.fstat(pty.slave).st_rdev not in held, "the lost port is still held"
+            held = [os.path.realpath(fds + fd) for fd in os.listdir(fds)]  # none vanish: asleep
+            assert pty.path not in held, "the lost port is still held"
             asleep(h.process.pid)
             pty.close()
         h.end(signal.SIGINT)

@@ -419,9 +419,12 @@ void EndReturnWatch(ReturnWatch* w) {
 }
 
 // The port's device has gone away: closes the port at once, so that the device's name is free for
-// its return, and sleeps until the device opens again (at once, unless `waitFirst`). Returns the
-// reopened port at the speed chosen, or -1 when the stop signal came first.
+// its return, and sleeps until the device opens again. The watch is set before each look, so that
+// no return is missed however soon it comes. A port that failed before giving a byte (`waitFirst`)
+// is looked for again only after an event or half a second, never in a loop. Returns the reopened
+// port at the speed chosen, or -1 when the stop signal came first.
 int AwaitReturn(int fd, bool waitFirst) {
+    WatchPortLoss(-1);
     {
         std::lock_guard<std::mutex> hold(g_serial.lock);
         CloseDevice(fd);
@@ -440,7 +443,8 @@ int AwaitReturn(int fd, bool waitFirst) {
         if (back >= 0) {
             break;
         }
-        int r = WaitForDescriptor(watch.epoll, POLLIN, watched ? kNoTimeLimit : kLostRetryMs);
+        int r =
+            WaitForDescriptor(watch.epoll, POLLIN, watched && look ? kNoTimeLimit : kLostRetryMs);
         if (r < 0 || ReaderStopRaised()) {
             break;
         }
@@ -458,16 +462,18 @@ int AwaitReturn(int fd, bool waitFirst) {
     ResetReceiveBuffer();  // as after a port switch
     g_serial.failed.store(0);
     g_serial.state.store(kPortOpen);
+    WatchPortLoss(back);
     PanelPortStateChanged();
     return back;
 }
 
 // The body of the reader thread: waits for bytes on the port and feeds them to the frame assembly,
-// up to 256 at a time, until the reader stop signal is raised. A port whose device goes away is
-// reopened when it comes back.
+// up to 256 at a time, until the reader stop signal is raised. A port whose device goes away, also
+// while a command waits, is reopened when it comes back.
 void ReaderThread() {
     pthread_setname_np(pthread_self(), "zundrel-reader");
     int fd = g_serial.port;
+    WatchPortLoss(fd);
     bool heard = true;  // the port has given bytes since it was last (re)opened
     uint8_t chunk[kReadChunk];
     for (;;) {
@@ -483,7 +489,14 @@ void ReaderThread() {
             if (n > 0) {
                 heard = true;
                 FeedReceivedBytes(chunk, static_cast<size_t>(n));
-                continue;
+                // A command that waited when the port was lost has been abandoned: the port failed.
+                if (!TakePortLoss()) {
+                    continue;
+                }
+                if (ReaderStopRaised()) {
+                    return;
+                }
+                n = -1;
             }
             failed = n < 0;
         } else if (!failed) {
@@ -492,8 +505,7 @@ void ReaderThread() {
         if (!failed) {
             continue;
         }
-        // The port has failed (its other end hung up, its device is gone). A port that failed
-        // again before a single byte is looked for only once something changes.
+        // The port has failed (its other end hung up, its device is gone).
         fd = AwaitReturn(fd, !heard);
         if (fd < 0) {
             return;

@@ -15,7 +15,8 @@ void RaiseReaderStop();
 // Clears the stop signal. Called before a new reader thread is started.
 void ClearReaderStop();
 
-// Returns 1 while the stop signal is raised, 0 otherwise.
+// Returns 1 while the stop signal is raised, 0 otherwise. On the reader thread also 1 while a loss
+// of its port, seen by a wait, has not been taken (WatchPortLoss).
 int ReaderStopRaised();
 
 // Waits up to `ms` milliseconds (kNoTimeLimit: without a limit) for the stop signal. Returns 1 if
@@ -52,4 +53,14 @@ void AwaitThreadEnd(HANDLE thread);
 // wait does), 0 when the time ran out, -1 when the stop signal is raised, the wait failed or `fd`
 // is not open.
 int WaitForDescriptor(int fd, short events, unsigned ms);
+
+// Makes every later wait of the calling thread also watch the open port `fd` (-1: no port) for a
+// hang-up or an error, its device gone: such a wait then ends as if the stop signal were raised,
+// and so does every wait and ReaderStopRaised after it, until TakePortLoss. A command that waits on
+// a socket, a lookup or a pause is so abandoned without a reply when the port is lost meanwhile.
+void WatchPortLoss(int fd);
+
+// Returns 1, and forgets it, when a wait of the calling thread has seen its watched port lost;
+// otherwise 0.
+int TakePortLoss();
 #endif

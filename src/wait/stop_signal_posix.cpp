@@ -16,6 +16,10 @@ namespace {
 std::atomic<int> g_stopFd{-1};
 std::atomic<int> g_stopRaised{0};
 
+// The port the waits of this thread watch for a loss (-1: none), and whether one has been seen.
+thread_local int t_lossFd = -1;
+thread_local int t_lossSeen = 0;
+
 // The eventfd of the stop signal, made on first use.
 int StopFd() {
     int fd = g_stopFd.load();
@@ -50,7 +54,17 @@ void ClearReaderStop() {
 }
 
 int ReaderStopRaised() {
-    return g_stopRaised.load();
+    return g_stopRaised.load() | t_lossSeen;
+}
+
+void WatchPortLoss(int fd) {
+    t_lossFd = fd;
+}
+
+int TakePortLoss() {
+    int seen = t_lossSeen;
+    t_lossSeen = 0;
+    return seen;
 }
 
 uint64_t MonotonicMillis() {
@@ -60,17 +74,26 @@ uint64_t MonotonicMillis() {
 }
 
 int WaitForDescriptor(int fd, short events, unsigned ms) {
-    // poll ignores a descriptor of -1: then only the signal is watched.
-    struct pollfd p[2] = {{StopFd(), POLLIN, 0}, {fd < 0 ? -1 : fd, events, 0}};
+    if (t_lossSeen) {
+        return -1;
+    }
+    // poll ignores a descriptor of -1: then only the signal is watched. A hang-up or an error of
+    // the watched port (poll reports them whatever the events asked for) ends the wait.
+    struct pollfd p[3] = {{StopFd(), POLLIN, 0},
+                          {fd < 0 ? -1 : fd, events, 0},
+                          {t_lossFd == fd ? -1 : t_lossFd, 0, 0}};
     const uint64_t deadline = MonotonicMillis() + ms;
     int left = ms == kNoTimeLimit ? -1 : static_cast<int>(ms);
     for (;;) {
-        int r = poll(p, 2, left);
+        int r = poll(p, 3, left);
         if (r < 0 && errno != EINTR) {
             return -1;
         }
         if (r > 0) {
-            if (p[0].revents != 0 || (p[1].revents & POLLNVAL) != 0) {
+            if (p[2].revents != 0) {
+                t_lossSeen = 1;
+            }
+            if (t_lossSeen || p[0].revents != 0 || (p[1].revents & POLLNVAL) != 0) {
                 return -1;
             }
             return p[1].revents;
@@ -86,8 +109,8 @@ int WaitForDescriptor(int fd, short events, unsigned ms) {
 }
 
 int WaitForReaderStop(unsigned ms) {
-    if (!g_stopRaised.load()) {
+    if (!ReaderStopRaised()) {
         WaitForDescriptor(-1, 0, ms);
     }
-    return g_stopRaised.load();
+    return ReaderStopRaised();
 }
