@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "serial/port_names.h"
 #include "serial/serial_port.h"
 #include "sockets/net_shim.h"
 #include "wait/stop_signal.h"
@@ -45,16 +46,6 @@ int AppendPort(PortTable* table, const char* label, const char* device) {
     return table->count++;
 }
 
-// ListSerialPorts' callback: appends to the PortTable `context` a device it does not hold yet (a
-// port given at start may be one the system lists too).
-int FindDevice(const PortTable& table, const char* device);
-void AppendFound(const char* label, const char* device, void* context) {
-    PortTable* table = static_cast<PortTable*>(context);
-    if (FindDevice(*table, device) < 0) {
-        AppendPort(table, label, device);
-    }
-}
-
 // Returns the index of the row of `device` in `table`, or -1.
 int FindDevice(const PortTable& table, const char* device) {
     for (int i = 0; i < table.count; ++i) {
@@ -63,6 +54,34 @@ int FindDevice(const PortTable& table, const char* device) {
         }
     }
     return -1;
+}
+
+// ListSerialPorts' callback: appends to the PortTable `context` a device it does not hold yet.
+void AppendFound(const char* label, const char* device, void* context) {
+    PortTable* table = static_cast<PortTable*>(context);
+    if (FindDevice(*table, device) < 0) {
+        AppendPort(table, label, device);
+    }
+}
+
+// Returns the index of the row of `port`'s device in `table`. A port the table does not hold is
+// put in: a COM port before the first row of a higher number, any other after the rows; when the
+// table is full, its last row makes room.
+int KeepPort(PortTable* table, const PortRow& port) {
+    int at = FindDevice(*table, port.device);
+    if (at >= 0) {
+        return at;
+    }
+    int number = ComNumber(port.label);
+    for (at = kComPorts;
+         at < table->count && (number == 0 || ComNumber(table->rows[at].label) <= number); ++at) {
+    }
+    table->count -= table->count == kMaxPorts ? 1 : 0;
+    at = at < table->count ? at : table->count;
+    memmove(&table->rows[at + 1], &table->rows[at], sizeof(PortRow) * (table->count - at));
+    table->rows[at] = port;
+    ++table->count;
+    return at;
 }
 
 // Shows the state of the port picked (on the tooltip, and on Linux on stderr) when it changed.
@@ -91,60 +110,39 @@ void ShowPortState() {
     }
 }
 
-// What the start selects and opens: COM1: at 9600 bit/s unless preselected.
+// What the start opens: COM1: at 9600 bit/s unless preselected (an empty label: COM1:).
 struct StartChoice {
-    int item;
+    PortRow port;
     unsigned speed;
 };
-StartChoice g_start = {0, 9600};
+StartChoice g_start = {{"", ""}, 9600};
 
-void FillComPorts() {
-    if (g_ports.count > 0) {
-        return;
-    }
+}  // namespace
+
+void ControlPreselect(const char* label, const char* device, unsigned speed) {
+    snprintf(g_start.port.label, sizeof g_start.port.label, "%s", label);
+    snprintf(g_start.port.device, sizeof g_start.port.device, "%s", device);
+    g_start.speed = speed != 0 ? speed : g_start.speed;
+}
+
+void ControlStart() {
     for (int n = 1; n <= kComPorts; ++n) {
         PortRow& row = g_ports.rows[n - 1];
         snprintf(row.label, sizeof row.label, "COM%d:", n);
         FixedPortDevice(n, row.device, sizeof row.device);
     }
     g_ports.count = kComPorts;
-}
-
-}  // namespace
-
-int AddPort(const char* label, const char* device) {
-    FillComPorts();
-    return AppendPort(&g_ports, label, device);
-}
-
-int ControlPreselect(const char* label, const char* device, unsigned speed) {
-    FillComPorts();
-    g_start.speed = speed != 0 ? speed : g_start.speed;
-    if (label[0] == '\0') {
-        return g_start.item;
-    }
-    int item = 0;
-    while (item < g_ports.count && strcmp(g_ports.rows[item].label, label) != 0 &&
-           strcmp(g_ports.rows[item].device, device) != 0) {
-        ++item;
-    }
-    item = item < g_ports.count ? item : AddPort(label, device);
-    g_start.item = item >= 0 ? item : g_start.item;
-    return item;
-}
-
-void ControlStart() {
-    FillComPorts();
     ListSerialPorts(AppendFound, &g_ports);
+    int item = g_start.port.label[0] != '\0' ? KeepPort(&g_ports, g_start.port) : 0;
     NetStartup();
     ViewCheckSpeed(g_start.speed);
     for (int i = 0; i < g_ports.count; ++i) {
         ViewAddPortItem(g_ports.rows[i].label);
     }
-    g_choice.picked = g_start.item;
+    g_choice.picked = item;
     g_choice.speed = g_start.speed;
-    ViewSelectPortItem(g_start.item);
-    OpenPortDevice(g_ports.rows[g_start.item].device);
+    ViewSelectPortItem(item);
+    OpenPortDevice(g_ports.rows[item].device);
     SetBaudRate(g_start.speed);
     ShowPortState();
 }
@@ -155,15 +153,7 @@ void ControlRefreshPorts() {
         AppendPort(&fresh, g_ports.rows[i].label, g_ports.rows[i].device);
     }
     ListSerialPorts(AppendFound, &fresh);
-    const char* picked = g_ports.rows[g_choice.picked].device;
-    int at = FindDevice(fresh, picked);
-    if (at < 0) {
-        at = AppendPort(&fresh, g_ports.rows[g_choice.picked].label, picked);
-    }
-    if (at < 0) {  // full: the port picked takes the last row
-        at = kMaxPorts - 1;
-        fresh.rows[at] = g_ports.rows[g_choice.picked];
-    }
+    int at = KeepPort(&fresh, g_ports.rows[g_choice.picked]);
     if (at == g_choice.picked && fresh.count == g_ports.count &&
         memcmp(fresh.rows, g_ports.rows, sizeof(PortRow) * fresh.count) == 0) {
         return;

@@ -32,20 +32,15 @@ void PanelDismissErrorBox();
 // Largest number of ports the port table holds, COM1: to COM4: included.
 constexpr int kMaxPorts = 32;
 
-// Appends a port shown as `label` on the device `device` (each cut to 127 characters) to the table,
-// after COM1: to COM4:. Called before ControlStart. Returns its item index, or -1 when the table is
-// full.
-int AddPort(const char* label, const char* device);
+// Makes the start open the port shown as `label` on the device `device` (each cut to 127 bytes)
+// at `speed` bit/s (9600 or 38400), in place of COM1: at 9600. The port takes the row of its device
+// in the port list, or else a row of its own (a COM port in the order of the numbers). An empty
+// label keeps COM1:, a speed of 0 keeps 9600. Called before ControlStart.
+void ControlPreselect(const char* label, const char* device, unsigned speed);
 
-// Makes the start open the port of `label` or of `device` (a row of the table, or else a new row
-// after the others) at `speed` bit/s (9600 or 38400), in place of COM1: at 9600. An empty label
-// keeps COM1:, a speed of 0 keeps 9600. Called after the ports have been added, before
-// ControlStart. Returns the item index of the port, or -1 when the table is full (COM1: is kept).
-int ControlPreselect(const char* label, const char* device, unsigned speed);
-
-// The dialog's start: the socket library, 9600 checked, the port list (COM1: to COM4:, then the
-// ports added, then the other serial ports the PC has) with COM1: selected, COM1: opened at 9600
-// bit/s, and its state on the tooltip.
+// The dialog's start: the socket library, the speed checked, the port list (COM1: to COM4:, then
+// the other serial ports the PC has, and the port preselected) with that port selected and opened
+// at that speed, and its state on the tooltip.
 void ControlStart();
 
 // The port list is about to be shown: brings it up to date with the serial ports the PC has now.

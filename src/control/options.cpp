@@ -35,6 +35,34 @@ int Say(int result, char* text, size_t size, const char* format, ...) {
     return result;
 }
 
+// Says that `value` is bad: the printf-style `format` with one %s, given the value, or its first
+// 60 bytes (no character cut) and "..." when longer. Returns kOptionsBad.
+int Complain(char* text, size_t size, const char* format, const char* value) {
+    size_t n = strlen(value);
+    size_t shown = n > 60 ? 60 : n;
+    while (shown < n && (static_cast<unsigned char>(value[shown]) & 0xC0) == 0x80) {
+        --shown;
+    }
+    char cut[72];
+    snprintf(cut, sizeof cut, "%.*s%s", static_cast<int>(shown), value, shown < n ? "..." : "");
+    return Say(kOptionsBad, text, size, format, cut);
+}
+
+// The length of a log path as the log field counts it: UTF-16 code units on Windows (a character
+// beyond 16 bits takes two), bytes elsewhere.
+size_t LogPathLength(const char* path) {
+    size_t n = 0;
+    for (const char* p = path; *p != '\0'; ++p) {
+#ifdef _WIN32
+        unsigned char byte = static_cast<unsigned char>(*p);
+        n += (byte & 0xC0) == 0x80 ? 0 : byte >= 0xF0 ? 2 : 1;
+#else
+        ++n;
+#endif
+    }
+    return n;
+}
+
 }  // namespace
 
 int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_t size) {
@@ -49,10 +77,11 @@ int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_
         bool flag = strcmp(name, "--headless") == 0 || strcmp(name, "--help") == 0 ||
                     strcmp(name, "--version") == 0;
         if (!takesValue && !flag) {
-            return Say(kOptionsBad, text, size,
-                       arg[0] == '-' ? "zundrel: unknown option '%s' (see zundrel --help)\n"
-                                     : "zundrel: unexpected argument '%s' (see zundrel --help)\n",
-                       arg);
+            return Complain(text, size,
+                            arg[0] == '-'
+                                ? "zundrel: unknown option '%s' (see zundrel --help)\n"
+                                : "zundrel: unexpected argument '%s' (see zundrel --help)\n",
+                            arg);
         }
         if (flag && equals != nullptr) {
             return Say(kOptionsBad, text, size, "zundrel: %s takes no value\n", name);
@@ -72,22 +101,32 @@ int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_
             return Say(kOptionsBad, text, size, "zundrel: %s needs a value\n", name);
         }
         if (strcmp(name, "--port") == 0) {
-            if (!NamedPort(value, options->portLabel, options->portDevice,
-                           sizeof options->portLabel)) {
+            int named = NamedPort(value, options->portLabel, options->portDevice,
+                                  sizeof options->portLabel);
+            if (named < 0) {
                 return Say(kOptionsBad, text, size,
-                           "zundrel: --port: '%s' names no serial port here (see zundrel --help)\n",
-                           value);
+                           "zundrel: --port: the path is longer than %zu bytes\n",
+                           sizeof options->portDevice - 1);
+            }
+            if (named == 0) {
+                return Complain(
+                    text, size,
+                    "zundrel: --port: '%s' names no serial port here (see zundrel --help)\n",
+                    value);
             }
         } else if (strcmp(name, "--speed") == 0) {
             if (strcmp(value, "9600") != 0 && strcmp(value, "38400") != 0) {
-                return Say(kOptionsBad, text, size, "zundrel: --speed: '%s' is not 9600 or 38400\n",
-                           value);
+                return Complain(text, size, "zundrel: --speed: '%s' is not 9600 or 38400\n", value);
             }
             options->speed = value[0] == '9' ? 9600 : 38400;
-        } else if (strlen(value) >= sizeof options->logPath) {
-            return Say(kOptionsBad, text, size,
-                       "zundrel: --log: the path is longer than %zu bytes\n",
-                       sizeof options->logPath - 1);
+        } else if (LogPathLength(value) >= kLogPathCapacity) {
+#ifdef _WIN32
+            const char* unit = "characters";
+#else
+            const char* unit = "bytes";
+#endif
+            return Say(kOptionsBad, text, size, "zundrel: --log: the path is longer than %zu %s\n",
+                       kLogPathCapacity - 1, unit);
         } else {
             snprintf(options->logPath, sizeof options->logPath, "%s", value);
         }

@@ -5,13 +5,21 @@
 
 #include "log/traffic_log.h"
 
+#ifdef _WIN32
+// The log path is counted in UTF-16 code units on Windows, as the log field counts it: its UTF-8
+// form takes up to three bytes for each.
+constexpr size_t kLogOptionBytes = 3 * kLogPathCapacity;
+#else
+constexpr size_t kLogOptionBytes = kLogPathCapacity;
+#endif
+
 // What the command line asks for. An empty text and a speed of 0 mean "not given".
 struct StartOptions {
-    char portLabel[128];   // the port as the port list shows it: "COM2:", "/dev/ttyUSB0"
-    char portDevice[128];  // the device of that port
-    unsigned speed;        // 9600 or 38400
-    char logPath[kLogPathCapacity];
-    int headless;  // 1 with --headless
+    char portLabel[128];            // the port as the port list shows it: "COM2:", "/dev/ttyUSB0"
+    char portDevice[128];           // the device of that port
+    unsigned speed;                 // 9600 or 38400
+    char logPath[kLogOptionBytes];  // UTF-8, at most kLogPathCapacity - 1 characters long
+    int headless;                   // 1 with --headless
 };
 
 // What ParseOptions found.
@@ -23,5 +31,6 @@ constexpr int kOptionsBad = 2;  // print `text`, a one-line complaint, on stderr
 // "--name=VALUE"; the last of a repeated option counts. The port name is checked by NamedPort
 // (serial/port_names.h). Stops at --help, --version or the first bad option or value. Writes the
 // text to print into `text` (`size` bytes, NUL-terminated, ending with a newline). Returns
-// kOptionsRun, kOptionsShown or kOptionsBad.
+// kOptionsRun, kOptionsShown or kOptionsBad. A complaint is one line whatever the values: a long
+// value is shown by its first 60 bytes and "...".
 int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_t size);

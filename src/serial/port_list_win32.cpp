@@ -4,24 +4,14 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
+#include "serial/port_names.h"
 #include "serial/serial_port.h"
 
 namespace {
 
 // Most ports listed; the port list holds 32 with COM1: to COM4:.
 constexpr int kMostPorts = 64;
-
-// Returns n when `name` is "COM" followed by the decimal number n (above 4), otherwise 0.
-int ComNumber(const char* name) {
-    if (_strnicmp(name, "COM", 3) != 0 || name[3] < '1' || name[3] > '9') {
-        return 0;
-    }
-    char* end;
-    long n = strtol(name + 3, &end, 10);
-    return *end == '\0' && n > 4 && n < 256 ? static_cast<int>(n) : 0;
-}
 
 }  // namespace
 
@@ -50,6 +40,7 @@ int ListSerialPorts(void (*found)(const char* label, const char* device, void* c
         }
         data[dataSize] = '\0';
         int n = ComNumber(data);
+        n = n > 4 && n <= 256 ? n : 0;
         bool seen = false;
         for (int k = 0; k < count; ++k) {
             seen = seen || numbers[k] == n;
@@ -62,11 +53,11 @@ int ListSerialPorts(void (*found)(const char* label, const char* device, void* c
     qsort(numbers, count, sizeof numbers[0],
           [](const void* a, const void* b) { return *(const int*)a - *(const int*)b; });
     for (int k = 0; k < count; ++k) {
-        char label[16];
-        char device[24];
-        snprintf(label, sizeof label, "COM%d:", numbers[k]);
-        // The plain name reaches COM1 to COM9 only.
-        snprintf(device, sizeof device, numbers[k] < 10 ? "COM%d:" : "\\\\.\\COM%d", numbers[k]);
+        char name[16];
+        char label[24];
+        char device[sizeof label];
+        snprintf(name, sizeof name, "COM%d", numbers[k]);
+        NamedPort(name, label, device, sizeof device);
         found(label, device, context);
     }
     return count;

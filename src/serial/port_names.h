@@ -6,7 +6,8 @@
 // Fills `label` (as the port list shows the port) and `device` (what is opened), each `size` bytes,
 // for the port `name` names: "COM<n>" or "COM<n>:" in any case (COM1 to COM4 on Linux, where they
 // are /dev/ttyS0 to /dev/ttyS3; COM1 to COM256 on Windows), or on Linux an absolute path (a device
-// or a link to one, which is its own label). Returns 1, or 0 when `name` names no port here or
+// or a link to one, which is its own label). On Windows this is the one spelling of a COM port's
+// device, the port list's too. Returns 1, 0 when `name` names no port here, or -1 for a path that
 // does not fit.
 int NamedPort(const char* name, char* label, char* device, size_t size);
 

@@ -12,8 +12,11 @@ int NamedPort(const char* name, char* label, char* device, size_t size) {
         FixedPortDevice(n, device, size);
         return 1;
     }
-    if (name[0] != '/' || strlen(name) >= size) {
+    if (name[0] != '/') {
         return 0;
+    }
+    if (strlen(name) >= size) {
+        return -1;
     }
     snprintf(label, size, "%s", name);
     snprintf(device, size, "%s", name);

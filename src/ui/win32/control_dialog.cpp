@@ -102,7 +102,8 @@ void ApplyStartOptions(HWND dialog) {
 
 // Writes `text` (UTF-8) to the standard handle `which` when there is one (a redirection, or the
 // console of the program that started this one); a dialog program has no console of its own.
-void WriteStd(DWORD which, const char* text) {
+// Returns whether all of it was written.
+bool WriteStd(DWORD which, const char* text) {
     HANDLE out = GetStdHandle(which);
     bool attached = false;
     if ((out == NULL || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
@@ -110,20 +111,23 @@ void WriteStd(DWORD which, const char* text) {
         out = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                           OPEN_EXISTING, 0, NULL);
     }
-    DWORD written;
-    if (out != NULL && out != INVALID_HANDLE_VALUE) {
-        WriteFile(out, text, static_cast<DWORD>(strlen(text)), &written, NULL);
-    }
+    DWORD written = 0;
+    DWORD size = static_cast<DWORD>(strlen(text));
+    bool whole = out != NULL && out != INVALID_HANDLE_VALUE &&
+                 WriteFile(out, text, size, &written, NULL) && written == size;
     if (attached) {
         if (out != INVALID_HANDLE_VALUE) {
             CloseHandle(out);
         }
         FreeConsole();
     }
+    return whole;
 }
 
-// Reads the command line, as UTF-8, into g_options. Returns what ParseOptions returns (a bad option
-// when it cannot be read); its text has then been written as WriteStd can.
+// Reads the command line, as UTF-8, into g_options. Returns -1 to run the dialog, or else the exit
+// status once ParseOptions' text has been written as WriteStd can: 0 after --help or --version, 1
+// when that text could not be written, 2 after a bad option (or a command line that cannot be
+// read).
 int ReadCommandLine() {
     int argc = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
@@ -156,10 +160,11 @@ int ReadCommandLine() {
         strcpy(text, "zundrel: --headless is for the Linux program only\n");
         parsed = kOptionsBad;
     }
-    if (parsed != kOptionsRun) {
-        WriteStd(parsed == kOptionsShown ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, text);
+    if (parsed == kOptionsBad) {
+        WriteStd(STD_ERROR_HANDLE, text);
+        return 2;
     }
-    return parsed;
+    return parsed == kOptionsRun ? -1 : WriteStd(STD_OUTPUT_HANDLE, text) ? 0 : 1;
 }
 
 INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
@@ -280,11 +285,15 @@ void PanelShowError(const char* text) {
     }
 }
 
-// Shows the control dialog and returns 0 when the user has closed it; 2 after a bad option.
+// The dialog stays silent about the log, as it always has: no box, no line.
+void PanelLogStateChanged(const char*, int) {}
+
+// Shows the control dialog and returns 0 when the user has closed it; see ReadCommandLine for the
+// statuses of a command line that ends the program at once.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    int parsed = ReadCommandLine();
-    if (parsed != kOptionsRun) {
-        return parsed == kOptionsShown ? 0 : 2;
+    int ended = ReadCommandLine();
+    if (ended >= 0) {
+        return ended;
     }
     // The wide form keeps the template's Japanese texts intact whatever the system's code page.
     INT_PTR code = DialogBoxParamW(instance, L"ZUNDRDLG", NULL, ControlDialogProc, 0);
