@@ -13,12 +13,19 @@
 # a pause the core asks for, "after" how long the reply took. "levels core serial" at the top
 # limits a transcript to those levels.
 #
-# Usage: transcripts.py core|serial HARNESS TRANSCRIPT...
+# Replays (--replays N) play each transcript N more times with the device's chunks cut at random
+# points and the peer's sends cut into segments paced by pauses shorter than the receive wait, sent
+# while the device goes on; nothing the device or the log gets may change. Each replay is named by
+# its seed, which --seed S plays again.
+#
+# Usage: transcripts.py core|serial HARNESS [--replays N] [--seed S] TRANSCRIPT...
 #        transcripts.py headless ZUNDREL TRANSCRIPT...   (the program itself, headless, no display)
 
 import contextlib
 import fcntl
 import os
+import queue
+import random
 import re
 import select
 import signal
@@ -28,6 +35,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import threading
 import time
 
 TOKEN = re.compile(r'"[^"]*"|\'[^\']*\'(?:\*\d+)?|[()|#]|[^\s()|#]+')
@@ -105,8 +113,13 @@ def parse(path, env, lines=None):
 
 class Peer:
     # The TCP host the device talks to, on 127.0.0.1; accepts the device's connection when it
-    # first acts on it.
-    def __init__(self):
+    # first acts on it. Given `rng`, it acts on a thread of its own, in order, while the device goes
+    # on, and sends in random segments with pauses of up to 150 ms between them.
+    def __init__(self, rng=None):
+        self.rng, self.actions, self.failure = rng, queue.Queue(), None
+        if rng:
+            self.thread = threading.Thread(target=self.paced, daemon=True)
+            self.thread.start()
         self.server = socket.create_server(("127.0.0.1", 0))
         self.server.settimeout(5)
         self.conn = None
@@ -116,10 +129,32 @@ class Peer:
                     "closed": struct.pack("<H", closed),
                     "self": socket.inet_aton(socket.gethostbyname(socket.gethostname()))}
 
+    def paced(self):
+        for action, data in iter(self.actions.get, None):
+            try:
+                self.failure or self.do(action, data)
+            except Exception as error:  # noqa: BLE001 (reported by finish())
+                self.failure = error
+
     def act(self, action, data):
+        return self.actions.put((action, data)) if self.rng else self.do(action, data)
+
+    def finish(self):  # waits for the peer's last action; raises what went wrong in one
+        if self.rng:
+            self.actions.put(None)
+            self.thread.join(30)
+            assert not self.failure, "peer: %s" % self.failure
+
+    def do(self, action, data):
         if self.conn is None:
             self.conn = self.server.accept()[0]
             self.conn.settimeout(5)
+            self.conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        while action == "send" and self.rng and len(data) > 1:
+            cut = self.rng.randrange(1, len(data))
+            self.conn.sendall(data[:cut])
+            data = data[cut:]
+            time.sleep(self.rng.random() * 0.15)  # a pause between segments, not a wait for them
         if action == "send":
             return self.conn.sendall(data)
         if action == "expect":
@@ -280,15 +315,21 @@ class Target:
     # Plays exchanges through `program`: a harness_core takes each chunk as one read from the port;
     # with a pty, the real port and reader of harness_serial or of the headless program take it
     # from the pseudo-terminal. exchange() returns what came of one.
-    def __init__(self, program, pty=None):
-        self.program, self.pty = program, pty
+    def __init__(self, program, pty=None, rng=None):
+        self.program, self.pty, self.rng = program, pty, rng
+
+    def cut(self, chunks):  # each chunk, or with `rng` each cut in pieces at random points
+        for chunk in chunks:
+            points = sorted(self.rng.sample(range(1, len(chunk)), min(len(chunk) - 1,
+                            self.rng.randrange(4)))) if self.rng and chunk else []
+            yield from (chunk[a:b] for a, b in zip([0] + points, points + [len(chunk)]))
 
     def set_log(self, path):
         if not self.program.headless:
             self.program.command("log " + path)
 
     def exchange(self, ex):
-        for chunk in ex.chunks:
+        for chunk in self.cut(ex.chunks):
             if self.pty:
                 self.pty.write(chunk)
                 wait_for("the port to take the bytes in", self.pty.taken, step=0.001)
@@ -344,12 +385,13 @@ def converse(target, peer, steps):
 
 def play(path, target, log_path):
     # Plays one transcript against `target`, then checks the traffic log it appended to.
-    peer = Peer()
+    peer = Peer(target.rng)
     try:
         with open(log_path, "wb") as earlier:
             earlier.write(b"an earlier run\r\n")
         target.set_log(log_path)
         lines = ["an earlier run\r\n"] + converse(target, peer, parse(path, peer.env)[1])
+        peer.finish()
         target.end()
         have = open(log_path, "rb").read().decode().splitlines(True)
         for n, (line, want) in enumerate(zip(have + [None] * len(lines), lines + [None]), 1):
@@ -375,7 +417,7 @@ def run_cases(cases):
     return 1 if failed or not cases else 0
 
 
-def play_at(level, program, path):
+def play_at(level, program, path, seed=None):
     with tempfile.TemporaryDirectory() as tmp:
         log, pty = os.path.join(tmp, "traffic log.txt"), Pty() if level != "core" else None
         if level == "headless":
@@ -385,13 +427,21 @@ def play_at(level, program, path):
         else:
             program = Program(program)
             assert not pty or program.command("open " + pty.path) == "open 1", "did not open"
-        play(path, Target(program, pty), log)
+        play(path, Target(program, pty, seed and random.Random(seed)), log)
         pty and pty.close()
 
 
 if __name__ == "__main__":
-    level, program, paths = sys.argv[1], sys.argv[2], sys.argv[3:]
-    levels = {path: parse(path, {"port": b"", "closed": b"", "self": b""})[0] for path in paths}
+    level, program, args = sys.argv[1], sys.argv[2], sys.argv[3:]
+    option = lambda name: int(args.pop(args.index(name) + 1)) if name in args else 0  # noqa
+    replays, seed = option("--replays"), option("--seed")
+    args = [a for a in args if not a.startswith("--")]
+    seeds = [seed] if seed else [random.randrange(1, 10**6) for _ in range(replays)]
+    levels = {path: parse(path, {"port": b"", "closed": b"", "self": b""})[0] for path in args}
+    # Over a port bytes arrive in any chunks, so every transcript for the serial level is replayed.
     sys.exit(run_cases([("%s (%s)" % (os.path.basename(path), level),
                          lambda path=path: play_at(level, program, path))
-                        for path in paths if level in (levels[path] or [level])]))
+                        for path in args if level in (levels[path] or [level])] + [
+        ("%s (%s, --seed %d)" % (os.path.basename(path), level, s),
+         lambda path=path, s=s: play_at(level, program, path, s))
+        for s in seeds for path in args if "serial" in (levels[path] or ["serial"])]))
