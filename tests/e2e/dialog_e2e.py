@@ -69,23 +69,29 @@ class Driver:
         errors = open(stderr, "a")
         self.program = subprocess.Popen([program, *args], stdout=errors, stderr=errors,
                                         start_new_session=True, env=dict(os.environ, **env))
+        # This program's own entry: one of a program just ended may still be on the desktop.
         self.app = wait_for("zundrel on the accessibility bus", lambda: [
-            a for a in pyatspi.Registry.getDesktop(0) if a is not None and a.name == "zundrel"],
-            timeout=20)[0]
+            a for a in pyatspi.Registry.getDesktop(0)
+            if a is not None and a.get_process_id() == self.program.pid], timeout=20)[0]
         self.window = wait_for("the dialog", lambda: find(self.app, pyatspi.ROLE_FRAME))[0]
         texts = find(self.window, pyatspi.ROLE_TEXT)
         editable = [t.getState().contains(pyatspi.STATE_EDITABLE) for t in texts]
-        self.log_field = texts[editable.index(True)]
-        self.status_field = texts[editable.index(False)]
+        self.log_field, self.status_field = texts[editable.index(True)], texts[editable.index(False)]
         self.ports = find(self.window, pyatspi.ROLE_COMBO_BOX)[0]
         self.wid = scenario.window("^Zundrel$", 20)
 
     def status(self):
         return text_of(self.status_field)
 
-    def set_log(self, path):
-        self.log_field.queryEditableText().setTextContents(path)
-        wait_for("the log path", lambda: text_of(self.log_field) == path)
+    def set_log(self, path):  # the program sets the text before it answers
+        assert self.log_field.queryEditableText().setTextContents(path), "the log field"
+        assert text_of(self.log_field) == path, text_of(self.log_field)
+
+    def tip(self):
+        return self.ports.description
+
+    def checked(self, bps):
+        return self.speed_button(bps).getState().contains(pyatspi.STATE_CHECKED)
 
     def speed_button(self, bps):
         return find(self.window, pyatspi.ROLE_RADIO_BUTTON, "%dbps" % bps)[0]
@@ -203,12 +209,10 @@ def main(program, artefacts):
                 assert drivers[-1].program.wait(timeout=5) == 0
         scenario.run(drivers[-1], ptys, root)
         # A second run: the options preselected; the window's close ends it.
-        log = os.path.join(root, "preselected.log")
-        d = Driver(program, stderr, "--port", "/dev/ttyS2", "--speed", "38400", "--log", log)
-        drivers.append(d)
-        scenario.preselected(d, ptys[2], log)
-        assert d.ports.name == "COM3:" and d.speed_button(38400).getState().contains(
-            pyatspi.STATE_CHECKED) and text_of(d.log_field) == log
+        [(args, _, log)] = [r for r in scenario.option_rows("l", "/dev/ttyS2", root) if r[1] == "ok"]
+        drivers.append(d := Driver(program, stderr, *args))
+        scenario.preselected(ptys[2], log, d)
+        assert text_of(d.log_field) == log
         d.click_speed(9600)
         d.pick_port(0)
         ports(d, ptys, usb)

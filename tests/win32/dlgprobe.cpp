@@ -3,7 +3,8 @@
 //   dlgprobe status            prints the status field's text
 //   dlgprobe setlog PATH       puts PATH into the log field
 //   dlgprobe speed ID          clicks the speed radio button ID (1000 or 1001)
-//   dlgprobe port INDEX        picks entry INDEX of the port list
+//   dlgprobe checked ID        prints 1 when the button ID is checked, else 0
+//   dlgprobe port INDEX        drops the port list down and picks its entry INDEX
 //   dlgprobe box               prints the text of the open error box
 //   dlgprobe cancel            sends the Cancel command (what Esc and the close box send)
 //   dlgprobe items             prints the port list's items, one a line
@@ -75,7 +76,10 @@ int main(int argc, char** argv) {
         CheckRadioButton(window, 1000, 1001, atoi(arg));
         Send(window, WM_COMMAND, MAKEWPARAM(atoi(arg), BN_CLICKED),
              (LPARAM)GetDlgItem(window, atoi(arg)));
-    } else if (strcmp(command, "port") == 0) {
+    } else if (strcmp(command, "checked") == 0) {
+        printf("%u\n", IsDlgButtonChecked(window, atoi(arg)));
+    } else if (strcmp(command, "port") == 0) {  // the list dropped down, then the pick
+        Send(window, WM_COMMAND, MAKEWPARAM(1002, CBN_DROPDOWN), (LPARAM)list);
         Send(list, CB_SETCURSEL, atoi(arg), 0);
         Send(window, WM_COMMAND, MAKEWPARAM(1002, CBN_SELCHANGE), (LPARAM)list);
     } else if (strcmp(command, "items") == 0) {

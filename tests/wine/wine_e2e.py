@@ -38,6 +38,12 @@ class Driver:
     def status(self):
         return self.ask("status")
 
+    def tip(self):
+        return self.ask("tip")
+
+    def checked(self, bps):
+        return self.ask("checked", "1000" if bps == 9600 else "1001") == "1"
+
     def box(self):
         return self.ask("box")
 
@@ -61,8 +67,8 @@ def every_port(d, ptys, tmp):
     # COM7 and COM12 after COM4, each answered; the tooltip says why a port does not open.
     items = d.ask("items").split("\n")
     numbers = [int("0" + item[3:-1]) for item in items[4:]]
-    assert items[:4] == ["COM%d:" % n for n in range(1, 5)] and numbers == sorted(numbers) and \
-        {7, 12} <= set(numbers), items
+    assert items[:4] == ["COM%d:" % n for n in range(1, 5)] and numbers == sorted(set(numbers)) \
+        and {7, 12} <= set(numbers), items
     for name, pty in (("COM7", ptys[4]), ("COM12", ptys[5])):
         d.pick_port(items.index(name + ":"))
         wait_for(name + " at 9600", lambda: pty.speed() == termios.B9600, 30)
@@ -74,6 +80,10 @@ def every_port(d, ptys, tmp):
     os.symlink("/sys/kernel/uevent_seqnum", os.path.join(tmp, "com3"))
     d.pick_port(2)
     assert d.ask("tip") == "COM3: in use by another program"
+    # A COM30 the system lists without a device: listed once the list drops down, not present.
+    reg(d.env, "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]", '"Zundrel30"="COM30"')
+    d.pick_port(len(items))
+    assert d.ask("tip") == "COM30: not present"
     d.pick_port(0)
 
 
@@ -127,17 +137,19 @@ def main(exe, probe, shim, artefacts):
                        timeout=60, capture_output=True)
         scenario.run(drivers[0], ptys, tmp, every_label=False, exit_limit=10.0)
 
-        # A bad option: status 2 and its line on stderr.
-        bad = subprocess.run(["wine", app, "--speed", "1"], env=env, capture_output=True,
-                             timeout=60)
-        assert bad.returncode == 2 and b"--speed: '1'" in bad.stderr, bad
-
-        # --port COM2 --speed 38400 --log FILE preselected; closed while a box is up.
-        log = os.path.join(tmp, "preselected.log")
-        d = Driver(env, app, helper, "--port", "COM2", "--speed", "38400", "--log",
-                   windows_path(log))
-        drivers.append(d)
-        scenario.preselected(d, ptys[1], log)
+        # The rows of options.txt (bad: the exe ends at once; the ok row is one start, COM7 at
+        # 38400 bit/s, the log written), and --version that cannot be written.
+        rows = scenario.option_rows("w", "COM7", tmp, windows_path)
+        for args, want, log in rows:
+            if want != "ok":
+                scenario.refused(subprocess.run(["wine", app, *args], env=env, timeout=60,
+                                                capture_output=True, text=True), want)
+        for out, status in (("/dev/null", 0), ("/dev/full", 1)):
+            assert subprocess.run(["sh", "-c", '"$0" "$1" --version >' + out, "wine", app], env=env,
+                                  timeout=60).returncode == status, "--version > " + out
+        [(args, _, log)] = [r for r in rows if r[1] == "ok"]
+        drivers.append(d := Driver(env, app, helper, *args))
+        scenario.preselected(ptys[4], log, d)
         d.click_speed(9600)
         d.pick_port(0)
         wait_for("COM1 at 9600", lambda: ptys[0].speed() == termios.B9600, 30)
