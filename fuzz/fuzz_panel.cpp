@@ -20,6 +20,8 @@ size_t PanelGetLogPath(char* buf, size_t size) {
 
 void PanelShowError(const char*) {}
 
+void PanelLogStateChanged(const char*, int) {}
+
 void WritePort(const uint8_t*, size_t) {}
 
 int PauseReader(unsigned) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 // Opens `path` for reading and writing without sharing it (creating it if missing, keeping what it
-// holds), appends the `n` bytes at its end and closes it. Returns 1 when the bytes were handed to
-// the file, 0 when it could not be opened or another holder has it (the line is then skipped).
+// holds), appends the `n` bytes at its end and closes it. Returns 1 when all bytes were written to
+// the file, 0 when it could not be opened, another holder has it or the write failed (a full disk,
+// /dev/full): the line is then skipped, or only part of it written.
 int AppendToLogFile(const char* path, const char* text, size_t n);

@@ -23,11 +23,11 @@ int AppendToLogFile(const char* path, const char* text, size_t n) {
             continue;
         }
         if (w <= 0) {
-            break;  // write failures are ignored
+            break;
         }
         text += w;
         n -= static_cast<size_t>(w);
     }
     close(fd);  // also releases the lock
-    return 1;
+    return n == 0 ? 1 : 0;
 }

@@ -12,7 +12,7 @@ int AppendToLogFile(const char* path, const char* text, size_t n) {
     }
     SetFilePointer(file, 0, NULL, FILE_END);
     DWORD written = 0;
-    WriteFile(file, text, static_cast<DWORD>(n), &written, NULL);  // write failures are ignored
+    BOOL wrote = WriteFile(file, text, static_cast<DWORD>(n), &written, NULL);
     CloseHandle(file);
-    return 1;
+    return wrote && written == n ? 1 : 0;
 }

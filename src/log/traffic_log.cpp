@@ -4,6 +4,13 @@
 #include "link/seams.h"
 #include "log/log_file.h"
 
+namespace {
+
+// 1 while the last line went to the log file, 0 once one could not be written. Reader thread only.
+int g_logWritten = 1;
+
+}  // namespace
+
 size_t FormatLogLine(char direction, const uint8_t* bytes, size_t n, char* out) {
     static const char kHex[] = "0123456789ABCDEF";
     size_t len = 0;
@@ -30,5 +37,9 @@ void WriteLogLine(char direction, const uint8_t* bytes, size_t n) {
     if (n > kFrameCapacity) {
         n = kFrameCapacity;  // never the case: a frame taken in or sent fits the frame capacity
     }
-    AppendToLogFile(path, line, FormatLogLine(direction, bytes, n, line));
+    int written = AppendToLogFile(path, line, FormatLogLine(direction, bytes, n, line));
+    if (written != g_logWritten) {
+        g_logWritten = written;
+        PanelLogStateChanged(path, written);
+    }
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -150,6 +151,14 @@ gboolean ShowPortStateChange(gpointer) {
     return G_SOURCE_REMOVE;
 }
 
+// Writes the log's state line `text` (g_strdup'ed) to stderr on the window's thread, where the
+// port's state lines are written too, so the reader never waits for stderr.
+gboolean PrintLogState(gpointer text) {
+    fprintf(stderr, "%s\n", static_cast<const char*>(text));
+    g_free(text);
+    return G_SOURCE_REMOVE;
+}
+
 // Waits until the box has been dismissed or the stop signal is raised. Returns 1 when dismissed.
 int WaitDismissedOrStop() {
     int r = WaitForDescriptor(g_errorBox.dismissedFd, POLLIN, kNoTimeLimit);
@@ -191,6 +200,11 @@ size_t PanelGetLogPath(char* buf, size_t size) {
     memcpy(buf, g_logPath.path.data(), n);
     buf[n] = '\0';
     return n;
+}
+
+void PanelLogStateChanged(const char* path, int written) {
+    g_idle_add(PrintLogState, g_strdup_printf("traffic log %s %s", path,
+                                              written ? "written again" : "cannot be written"));
 }
 
 void PanelShowError(const char* text) {

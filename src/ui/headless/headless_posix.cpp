@@ -1,17 +1,21 @@
 // The Linux program without a window, which `zundrel --headless` runs: the controller started with
 // the command line's port, speed and log; the status labels on stdout and the unknown-command texts
 // on stderr, one time-stamped line each; a port that cannot be opened or fails is waited for;
-// SIGINT and SIGTERM end it as Esc ends the dialog. It needs no display and no GTK.
+// SIGINT, SIGTERM and SIGHUP end it as Esc ends the dialog. It needs no display and no GTK.
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -29,27 +33,48 @@ namespace {
 
 // How often a missing or failed port is tried again, and an open one looked at.
 constexpr unsigned kPortCheckMs = 1000;
-// Most bytes held for each output stream; lines beyond are dropped while its reader stalls.
+// Most bytes held for each output stream, counting those its writer is writing; lines beyond are
+// dropped.
 constexpr size_t kHeldBytes = 65536;
-// Most bytes written to an output stream at once (a pipe that polls writable takes them).
-constexpr size_t kWriteChunk = 4096;
+// How long the end waits for the held lines to be written before it leaves a stalled stream.
+constexpr auto kEndFlushTime = std::chrono::milliseconds(100);
 
 // The options of the run; set before the start, only read afterwards.
 StartOptions g_options;
 
-// Lines waiting for stdout (0) and stderr (1). Any thread adds them; the main thread writes them
-// when the stream can take them, so that a stalled reader of the output never holds up the link or
-// the end.
-struct HeldLines {
-    std::mutex mutex;
-    std::string text[2];
-    int wakeFd = -1;  // eventfd, readable once lines have been added or the port's state changed
-    std::atomic<bool> portChanged{false};  // the port's state changed by itself
-};
-HeldLines g_lines;
+// Sequence number of no line.
+constexpr uint64_t kNoLine = UINT64_MAX;
+// Longest a writer holds its lines back for earlier lines of the other stream (stalled, then).
+constexpr auto kOrderWait = std::chrono::milliseconds(20);
 
-// Adds the line "TIME text" (local time to the millisecond) for stream 0 (stdout) or 1 (stderr).
-void Emit(int stream, const char* text) {
+// An output stream (stdout or stderr) and its writer thread. Any thread adds lines; only the
+// writer writes them, outside the lock: it may block in write() on a reader of the output that
+// stalls (a hung terminal) while the link and the main thread go on.
+struct Output {
+    std::string held;                  // lines waiting for the writer
+    uint64_t heldFirst = kNoLine;      // sequence number of the first line held
+    size_t inFlight = 0;               // bytes the writer took and is writing
+    uint64_t inFlightFirst = kNoLine;  // sequence number of the first of them
+    unsigned long dropped = 0;         // lines dropped since the writer last took the held ones
+    pthread_t writer;
+};
+
+// Both streams, under one lock, so that lines reach the streams in the order they were made.
+struct Outputs {
+    std::mutex mutex;
+    std::condition_variable changed;  // lines added, lines written, or the end
+    uint64_t lines = 0;               // lines made so far: the next one's sequence number
+    bool ending = false;              // the writers end once everything held is written
+    Output stream[2];
+};
+Outputs g_out;
+
+// Wakes the main loop: readable once the port's state changed by itself.
+int g_wakeFd = -1;
+std::atomic<bool> g_portChanged{false};
+
+// Appends "TIME text\n" (local time to the millisecond) to `line`.
+void AppendStamped(std::string* line, const char* text) {
     struct timespec now;
     clock_gettime(CLOCK_REALTIME, &now);
     struct tm local;
@@ -57,15 +82,26 @@ void Emit(int stream, const char* text) {
     char stamp[48];
     size_t n = strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
     snprintf(stamp + n, sizeof stamp - n, ".%03ld ", now.tv_nsec / 1000000);
-    {
-        std::lock_guard<std::mutex> lock(g_lines.mutex);
-        if (g_lines.text[stream].size() < kHeldBytes) {
-            g_lines.text[stream].append(stamp).append(text).append("\n");
+    line->append(stamp).append(text).append("\n");
+}
+
+// Adds the line "TIME text" for stream 0 (stdout) or 1 (stderr). Never waits for the output: a line
+// that finds kHeldBytes held, or lines dropped before it, is dropped and counted.
+void Emit(int stream, const char* text) {
+    std::string line;
+    AppendStamped(&line, text);
+    std::lock_guard<std::mutex> lock(g_out.mutex);
+    Output& out = g_out.stream[stream];
+    if (out.dropped == 0 && out.inFlight + out.held.size() + line.size() <= kHeldBytes) {
+        if (out.held.empty()) {
+            out.heldFirst = g_out.lines;
         }
+        ++g_out.lines;
+        out.held += line;
+        g_out.changed.notify_all();
+    } else {
+        ++out.dropped;
     }
-    uint64_t one = 1;
-    ssize_t ignored = write(g_lines.wakeFd, &one, sizeof one);
-    (void)ignored;
 }
 
 // Emits "DEVICE what" on stderr.
@@ -73,34 +109,82 @@ void EmitPort(const char* device, const char* what) {
     Emit(1, (std::string(device) + " " + what).c_str());
 }
 
-// Returns 1 when lines wait for `stream`.
-int Held(int stream) {
-    std::lock_guard<std::mutex> lock(g_lines.mutex);
-    return g_lines.text[stream].empty() ? 0 : 1;
-}
-
-// Writes the next lines held for `stream` to its descriptor, which has polled writable. A stream
-// that fails loses what it holds.
-void WriteHeld(int stream) {
-    std::lock_guard<std::mutex> lock(g_lines.mutex);
-    std::string& held = g_lines.text[stream];
-    ssize_t w =
-        write(stream + 1, held.data(), held.size() < kWriteChunk ? held.size() : kWriteChunk);
-    if (w > 0) {
-        held.erase(0, static_cast<size_t>(w));
-    } else if (w < 0 && errno != EINTR && errno != EAGAIN) {
-        held.clear();
-    }
-}
-
-// Writes what both streams can take now, without waiting.
-void FlushHeld() {
-    for (int stream = 0; stream < 2; ++stream) {
-        struct pollfd p = {stream + 1, POLLOUT, 0};
-        while (Held(stream) && poll(&p, 1, 0) == 1) {
-            WriteHeld(stream);
+// Writes all `n` bytes to `fd`, waiting as long as it takes. A descriptor that fails loses them.
+void WriteAll(int fd, const char* bytes, size_t n) {
+    while (n > 0) {
+        ssize_t w = write(fd, bytes, n);
+        if (w > 0) {
+            bytes += w;
+            n -= static_cast<size_t>(w);
+        } else if (w < 0 && errno == EAGAIN) {
+            // Made non-blocking by another holder: wait for room, looking again now and then, as a
+            // terminal can poll writable without room for a line's end.
+            struct pollfd p = {fd, POLLOUT, 0};
+            poll(&p, 1, 100);
+        } else if (w == 0 || errno != EINTR) {
+            return;
         }
     }
+}
+
+// The writer thread of g_out.stream[stream]: takes everything held (and a line counting the lines
+// dropped meanwhile, now that the output flows again) and writes it, until the end. Earlier lines
+// of the other stream go first, unless it does not take them within kOrderWait.
+void* WriterMain(void* stream) {
+    int s = static_cast<int>(reinterpret_cast<intptr_t>(stream));
+    Output& out = g_out.stream[s];
+    const Output& other = g_out.stream[1 - s];
+    std::string chunk;
+    std::unique_lock<std::mutex> lock(g_out.mutex);
+    for (;;) {
+        out.inFlight = 0;
+        out.inFlightFirst = kNoLine;
+        g_out.changed.notify_all();
+        g_out.changed.wait(lock,
+                           [&out] { return !out.held.empty() || out.dropped > 0 || g_out.ending; });
+        if (out.held.empty() && out.dropped == 0) {
+            return nullptr;  // the end, and everything written
+        }
+        if (out.dropped > 0) {
+            char text[80];
+            snprintf(text, sizeof text, "%lu lines dropped: the output did not take them",
+                     out.dropped);
+            out.heldFirst = out.held.empty() ? g_out.lines++ : out.heldFirst;
+            AppendStamped(&out.held, text);
+            out.dropped = 0;
+        }
+        chunk.swap(out.held);
+        out.inFlight = chunk.size();
+        out.inFlightFirst = out.heldFirst;
+        out.heldFirst = kNoLine;
+        g_out.changed.wait_for(lock, kOrderWait, [&] {
+            return std::min(other.heldFirst, other.inFlightFirst) > out.inFlightFirst;
+        });
+        lock.unlock();
+        WriteAll(s + 1, chunk.data(), chunk.size());
+        chunk.clear();
+        lock.lock();
+    }
+}
+
+// Lets the writers write what is held, for at most kEndFlushTime. Returns 1 when both have written
+// everything and ended, 0 when one is still blocked on a stalled stream.
+int EndOutput() {
+    std::unique_lock<std::mutex> lock(g_out.mutex);
+    g_out.ending = true;
+    g_out.changed.notify_all();
+    return g_out.changed.wait_for(
+               lock, kEndFlushTime,
+               [] {
+                   for (const Output& out : g_out.stream) {
+                       if (!out.held.empty() || out.dropped > 0 || out.inFlight > 0) {
+                           return false;
+                       }
+                   }
+                   return true;
+               })
+               ? 1
+               : 0;
 }
 
 // Reports the port's state on stderr when it changed, and opens it again while it has not been
@@ -126,20 +210,28 @@ void CheckPort(const char* device, int* waiting) {
     }
 }
 
-// Runs the link until SIGINT or SIGTERM. Returns the exit status.
+// Runs the link until SIGINT, SIGTERM or SIGHUP. Returns the exit status.
 int RunHeadless() {
     sigset_t ends;
     sigemptyset(&ends);
     sigaddset(&ends, SIGINT);
     sigaddset(&ends, SIGTERM);
+    sigaddset(&ends, SIGHUP);  // the terminal or the session went away: end cleanly all the same
     // Blocked before any thread starts, so every thread leaves them to the signalfd.
     pthread_sigmask(SIG_BLOCK, &ends, nullptr);
     signal(SIGPIPE, SIG_IGN);
     int signals = signalfd(-1, &ends, SFD_CLOEXEC);
-    g_lines.wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (signals < 0 || g_lines.wakeFd < 0) {
+    g_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (signals < 0 || g_wakeFd < 0) {
         perror("zundrel");
         return 1;
+    }
+    for (intptr_t stream = 0; stream < 2; ++stream) {
+        if (pthread_create(&g_out.stream[stream].writer, nullptr, WriterMain,
+                           reinterpret_cast<void*>(stream)) != 0) {
+            perror("zundrel");
+            _exit(1);  // a writer may have started: nothing is destroyed under it
+        }
     }
     char device[sizeof g_options.portDevice];
     snprintf(device, sizeof device, "%s", g_options.portDevice);
@@ -152,39 +244,37 @@ int RunHeadless() {
     int waiting = 0;
     uint64_t nextCheck = 0;
     for (;;) {
-        if (g_lines.portChanged.exchange(false) || MonotonicMillis() >= nextCheck) {
+        if (g_portChanged.exchange(false) || MonotonicMillis() >= nextCheck) {
             CheckPort(device, &waiting);
             // Only a port that has not opened is tried again on a timer; the rest waits for events.
             nextCheck =
                 waiting && PortState() != kPortLost ? MonotonicMillis() + kPortCheckMs : UINT64_MAX;
         }
-        struct pollfd p[4] = {{signals, POLLIN, 0},
-                              {g_lines.wakeFd, POLLIN, 0},
-                              {Held(0) ? 1 : -1, POLLOUT, 0},
-                              {Held(1) ? 2 : -1, POLLOUT, 0}};
+        struct pollfd p[2] = {{signals, POLLIN, 0}, {g_wakeFd, POLLIN, 0}};
         uint64_t now = MonotonicMillis();
         int wait = nextCheck == UINT64_MAX ? -1
                    : now >= nextCheck      ? 0
                                            : static_cast<int>(nextCheck - now);
-        if (poll(p, 4, wait) < 0 && errno != EINTR) {
+        if (poll(p, 2, wait) < 0 && errno != EINTR) {
             break;
         }
         if (p[0].revents != 0) {
-            break;  // SIGINT or SIGTERM
+            break;  // SIGINT, SIGTERM or SIGHUP
         }
         uint64_t drained;
-        while (read(g_lines.wakeFd, &drained, sizeof drained) > 0) {
-        }
-        for (int stream = 0; stream < 2; ++stream) {
-            if (p[2 + stream].revents != 0) {
-                WriteHeld(stream);
-            }
+        while (read(g_wakeFd, &drained, sizeof drained) > 0) {
         }
     }
     ControlEnd();
-    FlushHeld();
+    int flushed = EndOutput();
     close(signals);
-    close(g_lines.wakeFd);
+    close(g_wakeFd);
+    if (!flushed) {
+        _exit(0);  // a writer blocked on a stalled stream is left: nothing is destroyed under it
+    }
+    for (Output& out : g_out.stream) {
+        pthread_join(out.writer, nullptr);
+    }
     return 0;
 }
 
@@ -203,9 +293,9 @@ void ViewRemovePortItems(int) {}
 void ViewSetPortTip(const char*) {}  // the port's state goes to stderr as its own lines
 
 void PanelPortStateChanged() {
-    g_lines.portChanged = true;
+    g_portChanged = true;
     uint64_t one = 1;
-    ssize_t ignored = write(g_lines.wakeFd, &one, sizeof one);
+    ssize_t ignored = write(g_wakeFd, &one, sizeof one);
     (void)ignored;
 }
 
@@ -227,6 +317,12 @@ void PanelShowError(const char* text) {
     Emit(1, text);
 }
 
+void PanelLogStateChanged(const char* path, int written) {
+    Emit(1,
+         (std::string("traffic log ") + path + (written ? " written again" : " cannot be written"))
+             .c_str());
+}
+
 // Runs without a window with the options of the command line; see zundrel --help.
 int main(int argc, char** argv) {
     // A descriptor 0, 1 or 2 closed at start would be taken by the port and get the output lines.
@@ -239,6 +335,10 @@ int main(int argc, char** argv) {
     int parsed = ParseOptions(argc, argv, &g_options, text, sizeof text);
     if (parsed != kOptionsRun) {
         fputs(text, parsed == kOptionsShown ? stdout : stderr);
+        if (parsed == kOptionsShown && (ferror(stdout) || fflush(stdout) != 0)) {
+            perror("zundrel: stdout");  // --help or --version shown nowhere
+            return 1;
+        }
         return parsed == kOptionsShown ? 0 : 2;
     }
     return RunHeadless();
