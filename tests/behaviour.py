@@ -20,6 +20,8 @@ import time
 
 from transcripts import (Peer, Program, Pty, Target, asleep, converse, parse, run_cases,
                          sandboxed, stalled_port, usage, wait_for)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e"))
+from scenario import option_rows, preselected, refused  # noqa: E402
 
 POWER_ON = '01 00 01 02 -> 00 55 55 55 55 55 "power ON"'
 STATUS = '02 00 01 01 -> 02 00 02 02 02 "check Status"'
@@ -139,24 +141,15 @@ def short_send(row):
     assert pty.read(6) == bytes.fromhex("11 00 03 0E 00 7F"), "the waiting send's reply"
 
 
-def unwritable_logs(row):  # a log that cannot be written skips its lines; all is still answered
-    row.talk(POWER_ON)
-    with tempfile.TemporaryDirectory() as folder:
-        for path in (folder, "/dev/full"):  # it cannot be opened; it cannot be written
-            row.target.set_log(path)
-            row.talk(STATUS)
-
-
 def line_settings(row):  # 9600 bit/s 8N1, exclusive while it is open
     pty, t = row.target.pty, termios
     _, _, cflag, _, _, speed, cc = termios.tcgetattr(pty.slave)  # the transcripts show it raw
     assert (speed, cc[t.VMIN], cc[t.VTIME]) == (t.B9600, 1, 0)
     assert cflag & (t.CSIZE | t.PARENB | t.CSTOPB | t.CRTSCTS | t.CREAD | t.CLOCAL) == \
         t.CS8 | t.CREAD | t.CLOCAL
-    exclusive = lambda: struct.unpack("i", fcntl.ioctl(pty.slave, TIOCGEXCL, b"\0" * 4))[0]  # noqa
-    assert exclusive() == 1
+    assert exclusive(pty.slave) == 1
     row.close_promptly()
-    assert exclusive() == 0, "the port stays exclusive after it was closed"
+    assert exclusive(pty.slave) == 0, "the port stays exclusive after it was closed"
 
 
 def writes(row):  # a reply with no port open is dropped at once
@@ -203,7 +196,6 @@ ROWS = [("%s with %s" % (how, name), lambda row, r=r, how=how: closed_while_bloc
     row, *r, how == "replugged")) for name, *r in BLOCKED for how in ("closed", "replugged")] + [
     ("instant replugs", instant_replugs),
     ("send larger than the socket's buffers", short_send),
-    ("unwritable logs", unwritable_logs),
     ("line settings", line_settings),
     ("replies that cannot be written", writes),
     ("piled-up requests", piled_up_requests),
@@ -211,9 +203,7 @@ ROWS = [("%s with %s" % (how, name), lambda row, r=r, how=how: closed_while_bloc
 ]
 
 
-# The command line.
-BAD = [["--speed", "1200"], ["--bogus"], ["stray"], ["--port", "ttyUSB0"], ["--port=COM5"],
-       ["--log", "x" * 300], ["--headless=1"], ["--port"]]
+# The command line: the rows of options.txt (see scenario.py).
 
 
 def run(program, *args):
@@ -224,17 +214,20 @@ def shown(program):
     assert re.fullmatch(r"zundrel \d+\.\d+\.\d+\n", run(program, "--version").stdout)
     done = run(program, "--help", "--bogus")
     assert done.returncode == 0 and "--port NAME" in done.stdout and done.stderr == ""
+    for exe in (program, program + "-headless"):  # output that cannot be written: status 1
+        done = run("sh", "-c", '"$0" --version >/dev/full', exe)
+        assert done.returncode == 1 and done.stderr, done
 
 
-def bad(program, args):  # one line naming it, status 2, no port opened
-    pty = Pty()
+def option(program, args, want, log, pty):
+    # A bad row on both programs, the port never opened; an ok row on the headless program.
     pty.set_speed(termios.B1200)
-    done = run(program, "--port", pty.path, "--speed", "38400", *args)
-    name = args[-1].split("=")[0] if len(args[-1]) < 20 else args[0]
-    assert done.returncode == 2 and done.stdout == "", done
-    assert done.stderr.count("\n") == 1 and name in done.stderr, done.stderr
-    assert pty.speed() == termios.B1200, "the port was opened"
-    pty.close()
+    if want == "ok":
+        h = Program(program, *args)
+        return preselected(pty, log), h.end()
+    for exe in (program, os.path.join(os.path.dirname(program), "zundrel-headless")):
+        refused(run(exe, "--port", pty.path, "--speed", "38400", *args), want)
+        assert pty.speed() == termios.B1200, "the port was opened"
 
 
 def port_waited_for(program):
@@ -266,6 +259,43 @@ def port_waited_for(program):
         h.end(signal.SIGINT)
         peer.close()
 
+
+# The headless program's output and ends. Its stdout and stderr on a cooked terminal (ONLCR) that
+# is not read: every frame is answered, the lines that do not fit are dropped and counted once it is
+# read, and a signal still ends it at once, the port let go. Its log cannot be written, then can.
+def exclusive(fd):
+    return struct.unpack("i", fcntl.ioctl(fd, TIOCGEXCL, b"\0" * 4))[0]
+
+
+def send(pty, line):  # the device bytes of transcript line `line`; its reply must come
+    exchange = parse("", {}, [line])[1][0][1]
+    pty.write(exchange.chunks[0])
+    assert pty.read(len(exchange.reply)) == exchange.reply, "a reply missing"
+
+
+def stalled_output(program, number):
+    term, port, tmp = Pty(), Pty(), tempfile.TemporaryDirectory()
+    os.symlink("/dev/full", log := os.path.join(tmp.name, "log"))  # its lines: frames taken in
+    p = subprocess.Popen(sandboxed([program, "--headless", "--port", port.path, "--log", log]),
+                         stdout=term.slave, stderr=term.slave)
+    Program.running.append(p)
+    wait_for("the port open", lambda: exclusive(port.slave))
+    send(port, POWER_ON), send(port, STATUS), os.remove(log), send(port, STATUS)
+    for read in (True, False):  # stalled, then read to the end; stalled again, then ended
+        for line in [STATUS, "0F 00 01 00 ->"] * 2500:  # status lines, box lines
+            size = os.path.getsize(log)
+            send(port, line)
+            wait_for("the frame taken in", lambda: os.path.getsize(log) > size, step=1e-4)
+        out = read and b"".join(iter(lambda: term.read(65536, timeout=0.5), b"")).decode()
+        assert not read or "lines dropped: the output did not take them" in out and re.findall(
+            r"traffic log \S+ (.*)\r", out) == ["cannot be written", "written again"], out[:300]
+    start = time.monotonic()
+    p.send_signal(number)
+    assert p.wait(5) == 0 and time.monotonic() - start < 0.2, "ended with %d" % p.returncode
+    assert not exclusive(port.slave), "the port stays exclusive"
+    term.close(), port.close(), tmp.cleanup()
+
+
 def case(harness, function):
     row = Row(harness)
     try:
@@ -278,7 +308,11 @@ if __name__ == "__main__":
     harness, program = sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else None
     cases = [(name, lambda f=f: case(harness, f)) for name, f in ROWS]
     if program:
+        folder, pty = tempfile.TemporaryDirectory(), Pty()
         cases += [("--version, --help", lambda: shown(program))] + [
-            (" ".join(a)[:30], lambda a=a: bad(program, a)) for a in BAD] + [
-            ("a port missing, lost, back", lambda: port_waited_for(program))]
+            (" ".join(r[0])[:30], lambda r=r: option(program, *r, pty))
+            for r in option_rows("l", pty.path, folder.name)] + [
+            ("a port missing, lost, back", lambda: port_waited_for(program)),
+            ("stalled output, SIGTERM", lambda: stalled_output(program, signal.SIGTERM)),
+            ("stalled output, SIGHUP", lambda: stalled_output(program, signal.SIGHUP))]
     sys.exit(run_cases(cases))
