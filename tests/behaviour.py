@@ -45,9 +45,9 @@ class Row:
     def talk(self, *lines):
         converse(self.target, self.peer, parse("row", self.peer.env, list(lines))[1])
 
-    def write(self, line):  # the device bytes of `line`, without waiting for a reply
+    def write(self, line):  # the device bytes of `line`, taken in; no wait for a reply
         exchange = parse("row", self.peer.env, [line + " -> -"])[1][0][1]
-        self.target.pty.write(b"".join(exchange.chunks))
+        self.target.put(b"".join(exchange.chunks))
 
     def command(self, text):
         return self.program.command(text).split(" ")[1:]
@@ -103,7 +103,6 @@ BLOCKED = [
 def closed_while_blocked(row, before, request, label, replugged=False):
     row.talk(POWER_ON, *before)
     row.write(request)
-    wait_for("the bytes taken in", row.target.pty.taken)
     assert not label or row.program.wait("status") == "status " + label
     if replugged:  # the loss is seen while the command waits; the port back within a second
         row.replug()
@@ -119,9 +118,9 @@ def instant_replugs(row):  # each return comes before the loss is seen: none is 
         row.replug(wait=n % 5 == 4)
 
 
-def short_send(row):
+def short_send(row, reset=False):
     # A send that does not fit the socket's buffers waits for room: the reply counts every byte
-    # and the peer gets them all, in order.
+    # and the peer gets them all, in order; a peer that resets meanwhile: it counts only those sent.
     row.peer.server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     row.talk(POWER_ON, OPEN, CONNECT, "peer expect ''")
     data, sends, pty = bytes(range(127)), 0, row.target.pty
@@ -134,6 +133,11 @@ def short_send(row):
             break  # the buffers are full: this send waits for the peer
         assert reply == bytes.fromhex("11 00 03 0E 00 7F"), reply.hex()
         row.program.wait("status")
+    if reset:
+        row.peer.act("reset", b"")
+        reply = pty.read(6)
+        assert reply[:5].hex() == "1100030e00" and reply[5] != 0x7F, reply.hex()
+        return
     received = b""
     while len(received) < sends * len(data):
         received += row.peer.conn.recv(65536)
@@ -196,6 +200,7 @@ ROWS = [("%s with %s" % (how, name), lambda row, r=r, how=how: closed_while_bloc
     row, *r, how == "replugged")) for name, *r in BLOCKED for how in ("closed", "replugged")] + [
     ("instant replugs", instant_replugs),
     ("send larger than the socket's buffers", short_send),
+    ("send cut short by a reset", lambda row: short_send(row, True)),
     ("line settings", line_settings),
     ("replies that cannot be written", writes),
     ("piled-up requests", piled_up_requests),

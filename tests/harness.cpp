@@ -100,6 +100,7 @@ extern "C" int getaddrinfo(const char* name, const char* service, const struct a
     size_t n = name != nullptr ? strlen(name) : 0;
     if (n > 10 && strcmp(name + n - 10, ".localhost") == 0) {
         name = "localhost";  // a name of any length that is found
+        n = strlen(name);
     }
     if (n >= 8 && strcmp(name + n - 8, ".invalid") == 0) {
         while (strcmp(name, "stall.invalid") == 0) {

@@ -297,6 +297,10 @@ class Program:
         Program.running.clear()
 
 
+def read_count(pid):  # the bytes process `pid` has read so far, from any descriptor
+    return int(re.search(rb"rchar: (\d+)", open("/proc/%d/io" % pid, "rb").read())[1])
+
+
 def asleep(pid):  # a program that waits as it should uses next to nothing in 300 ms
     stat = "/proc/%d/stat" % pid  # its fields 14 and 15: user and system time, in clock ticks
     ticks = lambda: sum(map(int, open(stat).read().rpartition(")")[2].split()[11:13]))  # noqa
@@ -328,11 +332,17 @@ class Target:
         if not self.program.headless:
             self.program.command("log " + path)
 
+    def put(self, data):  # the device writes `data`; returns once the program has read it all
+        pid = self.program and self.program.process.pid
+        before = pid and read_count(pid)
+        self.pty.write(data)
+        wait_for("the port to take the bytes in", lambda: self.pty.taken() and (
+            not pid or read_count(pid) - before >= len(data)), step=0.001)
+
     def exchange(self, ex):
         for chunk in self.cut(ex.chunks):
             if self.pty:
-                self.pty.write(chunk)
-                wait_for("the port to take the bytes in", self.pty.taken, step=0.001)
+                self.put(chunk)
             else:
                 self.program.command("feed " + hexs(chunk), timeout=30)
         got = self.shown(ex)  # pauses over a port are real: checked by the reply's time
