@@ -61,30 +61,28 @@ class Row:
         ms = self.timed("close")
         assert ms < 200, "closing the port took %d ms" % ms
 
-    def reopen(self):  # a new device on a new pty is answered with the adapter still on
+    def plug(self):  # a new device on a new pty
         self.ptys.append(Pty())
         self.target.pty = self.ptys[-1]
-        assert self.command("open " + self.target.pty.path) == ["1"]
+        return self.target.pty
+
+    def reopen(self):  # a new device on a new pty is answered with the adapter still on
+        assert self.command("open " + self.plug().path) == ["1"]
         self.talk(STATUS)
         asleep(self.pid)
 
     def replug(self, wait=True):  # the device pulled and at once plugged back as a new pty
         os.close(self.target.pty.master)
         os.remove(self.link)
-        self.ptys.append(Pty())
-        self.target.pty = self.ptys[-1]
-        os.symlink(self.target.pty.path, self.link)
+        os.symlink(self.plug().path, self.link)
         raw = lambda: not termios.tcgetattr(self.target.pty.slave)[3] & termios.ICANON  # noqa
         wait and wait_for("the port reopened within a second", raw, timeout=1)
         wait and self.talk(STATUS)  # the adapter still on, nothing of the frame before
 
     def end(self):
-        self.tmp.cleanup()
-        self.peer.close()
-        for s in self.sockets:
+        for s in [self.peer, *self.sockets, *self.ptys]:
             s.close()
-        for pty in self.ptys:
-            pty.close()
+        self.tmp.cleanup()
 
 
 # The port is closed while a command blocks, or with half a frame taken in: it closes within
