@@ -7,7 +7,6 @@
 import ctypes
 import fcntl
 import os
-import shutil
 import signal
 import subprocess
 import sys
@@ -20,7 +19,7 @@ from gi.repository import Atspi  # noqa: E402
 import pyatspi  # noqa: E402
 
 import scenario  # noqa: E402
-from scenario import Pty, run_cases, wait_for  # noqa: E402
+from scenario import Pty, wait_for  # noqa: E402
 
 PORTS = ["ttyS0", "ttyS1", "ttyS2", "ttyS3"]
 TEXTS = ["通信ポート(P)：", "通信速度", "ログ(L)：", "ステータス"]
@@ -40,13 +39,11 @@ def private_dev(root, ptys):
     dev = os.path.join(root, "dev")
     os.mkdir(dev)
     run("mount", "-t", "tmpfs", "-o", "mode=755", "zundrel-e2e-dev", dev)
-    nodes = {n: "/dev/" + n for n in ["null", "zero", "full", "random", "urandom", "tty", "ptmx",
-                                      "pts", "shm"]}
-    nodes.update((name, pty.path) for name, pty in zip(PORTS, ptys) if name != "ttyS1")
-    for name, source in nodes.items():
-        os.mkdir(os.path.join(dev, name)) if os.path.isdir(source) else open(
-            os.path.join(dev, name), "w").close()
-        run("mount", "--bind", source, os.path.join(dev, name))
+    nodes = [(n, "/dev/" + n) for n in "null zero full random urandom tty ptmx pts shm".split()]
+    for name, source in nodes + [(n, p.path) for n, p in zip(PORTS, ptys) if n != "ttyS1"]:
+        node = os.path.join(dev, name)
+        os.mkdir(node) if os.path.isdir(source) else open(node, "w").close()
+        run("mount", "--bind", source, node)
     run("mount", "-o", "remount,bind,nodev", os.path.join(dev, "ttyS3"))
     run("mount", "--move", dev, "/dev")
     run("mount", "--bind", "/dev/null", "/etc/resolv.conf")
@@ -55,20 +52,17 @@ def private_dev(root, ptys):
     os.makedirs("/dev/serial/by-id")
 
 
-def find(root, role, name=None):
-    return pyatspi.findAllDescendants(
-        root, lambda a: a.getRole() == role and name in (None, a.name))
+def find(top, role, name=None):  # the accessibles of that role (and name) under `top`
+    return pyatspi.findAllDescendants(top, lambda a: a.getRole() == role and name in (None, a.name))
 
 
 def text_of(accessible):
     return accessible.queryText().getText(0, -1)
 
 
-class Driver:
+class Driver(scenario.Driver):
     def __init__(self, program, stderr, *args, **env):
-        errors = open(stderr, "a")
-        self.program = subprocess.Popen([program, *args], stdout=errors, stderr=errors,
-                                        start_new_session=True, env=dict(os.environ, **env))
+        super().__init__([program, *args], 20, stderr, dict(os.environ, **env))
         # This program's own entry: one of a program just ended may still be on the desktop.
         self.app = wait_for("zundrel on the accessibility bus", lambda: [
             a for a in pyatspi.Registry.getDesktop(0)
@@ -76,9 +70,8 @@ class Driver:
         self.window = wait_for("the dialog", lambda: find(self.app, pyatspi.ROLE_FRAME))[0]
         texts = find(self.window, pyatspi.ROLE_TEXT)
         editable = [t.getState().contains(pyatspi.STATE_EDITABLE) for t in texts]
-        self.log_field, self.status_field = texts[editable.index(True)], texts[editable.index(False)]
+        self.log_field, self.status_field = (texts[editable.index(e)] for e in (True, False))
         self.ports = find(self.window, pyatspi.ROLE_COMBO_BOX)[0]
-        self.wid = scenario.window("^Zundrel$", 20)
 
     def status(self):
         return text_of(self.status_field)
@@ -90,47 +83,40 @@ class Driver:
     def tip(self):
         return self.ports.description
 
-    def checked(self, bps):
-        return self.speed_button(bps).getState().contains(pyatspi.STATE_CHECKED)
-
-    def speed_button(self, bps):
+    def speed(self, bps):  # its radio button
         return find(self.window, pyatspi.ROLE_RADIO_BUTTON, "%dbps" % bps)[0]
 
+    def checked(self, bps):
+        return self.speed(bps).getState().contains(pyatspi.STATE_CHECKED)
+
     def click_speed(self, bps):
-        self.speed_button(bps).queryAction().doAction(0)
+        self.speed(bps).queryAction().doAction(0)
 
     def pick_port(self, index):
         self.ports.querySelection().selectChild(index)
 
-    def listed(self, after_com4):  # opens the port list (it has the focus) to see these items
+    def listed(self, items):  # opens the port list (it has the focus): these items after COM4
         menu = find(self.ports, pyatspi.ROLE_MENU)[0]
         showing = lambda: menu.getState().contains(pyatspi.STATE_SHOWING)  # noqa: E731
         self.key("alt+Down")
-        wait_for("the list %r" % after_com4, lambda: showing() and [i.name for i in menu][4:] ==
-                 after_com4)
+        wait_for("the list %r" % items, lambda: showing() and [i.name for i in menu][4:] == items)
         self.key("Escape")
         wait_for("the list closed", lambda: not showing())
 
-    def alert(self):
-        return ([c for c in self.app if c is not None and c.getRole() == pyatspi.ROLE_ALERT] +
-                [None])[0]
+    def box(self):  # the text of the open error box, or nothing
+        alerts = [c for c in self.app if c is not None and c.getRole() == pyatspi.ROLE_ALERT]
+        return alerts and find(alerts[0], pyatspi.ROLE_LABEL)[0].name
 
-    def box(self):
-        return self.alert() and find(self.alert(), pyatspi.ROLE_LABEL)[0].name
-
-    def dismiss_box(self):
-        find(self.alert(), pyatspi.ROLE_PUSH_BUTTON, "OK")[0].queryAction().doAction(0)
-
-    def key(self, name):
-        scenario.key(self.wid, name)
+    def dismiss_box(self):  # the box's button (the dialog has none)
+        find(self.app, pyatspi.ROLE_PUSH_BUTTON, "OK")[0].queryAction().doAction(0)
 
     def close(self):  # the WM_DELETE_WINDOW message of a window manager's close button
         x = ctypes.CDLL("libX11.so.6")
         x.XOpenDisplay.restype = ctypes.c_void_p
         display, window = ctypes.c_void_p(x.XOpenDisplay(None)), ctypes.c_ulong(int(self.wid))
-        atom = lambda name: x.XInternAtom(display, name, 0)  # noqa: E731
-        event = (ctypes.c_long * 24)(33, 0, 0, 0, window.value, atom(b"WM_PROTOCOLS"), 32,
-                                     atom(b"WM_DELETE_WINDOW"))  # a ClientMessage
+        atoms = [x.XInternAtom(display, name, 0) for name in (b"WM_PROTOCOLS", b"WM_DELETE_WINDOW")]
+        # A ClientMessage: type 33, its window, message type WM_PROTOCOLS, format 32, the data.
+        event = (ctypes.c_long * 24)(33, 0, 0, 0, window.value, atoms[0], 32, atoms[1])
         x.XSendEvent(display, window, 0, ctypes.c_long(0), event)
         x.XCloseDisplay(display)
 
@@ -160,12 +146,12 @@ def check_layout(driver):
 
 def ports(d, ptys, usb):  # usb: two ptys (none can be made inside the private /dev)
     # The port list: why a port does not open; a port plugged in later; replugged.
-    wait_for("COM1's state", lambda: d.ports.description == "COM1: open at 9600 bit/s")
+    wait_for("COM1's state", lambda: d.tip() == "COM1: open at 9600 bit/s")
     fcntl.flock(ptys[2].slave, fcntl.LOCK_EX)
     for n, state in ((4, "permission denied: add yourself to the dialout group"),
                      (3, "in use by another program"), (2, "not present")):
         d.pick_port(n - 1)
-        wait_for("COM%d %s" % (n, state), lambda: d.ports.description == "COM%d: %s" % (n, state))
+        wait_for("COM%d %s" % (n, state), lambda: d.tip() == "COM%d: %s" % (n, state))
     link, label = "/dev/serial/by-id/usb-Zundrel_Device-if00", "usb-Zundrel_Device-if00 (%s)"
     label %= usb[0].path[len("/dev/"):]
     for n, pty in enumerate(usb):  # plugged in after the start, answered; lost; back, answered
@@ -173,62 +159,50 @@ def ports(d, ptys, usb):  # usb: two ptys (none can be made inside the private /
         if n == 0:
             d.listed([label])
             d.pick_port(4)
-        wait_for("open", lambda: d.ports.description == label + ": open at 9600 bit/s")
+        wait_for("open", lambda: d.tip() == label + ": open at 9600 bit/s")
         scenario.answered(pty, *scenario.STATUS)  # the adapter is on since the preselected port
         os.close(pty.master)
         os.remove(link)
-        wait_for("lost", lambda: d.ports.description == label + ": lost: waiting for it to come "
-                 "back")
+        wait_for("lost", lambda: d.tip() == label + ": lost: waiting for it to come back")
         d.listed([label])  # the port in use stays listed while it is lost
 
 
+def test(program, artefacts, root):
+    ptys, usb = [Pty() for _ in PORTS], [Pty(), Pty()]
+    os.makedirs(artefacts, exist_ok=True)
+    stderr = open(os.path.join(artefacts, "zundrel-stderr.txt"), "w")  # every run's stdout, stderr
+    private_dev(root, ptys)
+    os.environ.update(HOME=root, XDG_RUNTIME_DIR=root, GDK_BACKEND="x11", LANG="C.UTF-8")
+    os.environ.pop("NO_AT_BRIDGE", None)
+    subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+    Atspi.set_timeout(5000, 15000)
+    wait_for("the accessibility bus", lambda: subprocess.run(
+        ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+         "org.a11y.Bus.GetAddress"], capture_output=True, timeout=5).returncode == 0
+        and pyatspi.Registry.getDesktop(0).childCount >= 0, 15)
+    for scale in (1.25, 1.5, 2.0, 1.0):  # the user's text size: the dialog grows with it
+        d = Driver(program, stderr, GDK_DPI_SCALE=str(scale))
+        print("text size %.2f: dialog unit %.3f x %.3f px" % (scale, *check_layout(d)), flush=True)
+        run("import", "-window", d.wid, os.path.join(artefacts, "dialog-%g.png" % scale))
+        if scale != 1.0:
+            d.key("Escape")
+            assert d.program.wait(timeout=5) == 0
+    scenario.run(d, ptys, root)
+    # A second run: the options preselected; the window's close ends it.
+    [(args, _, log)] = [r for r in scenario.option_rows("l", "/dev/ttyS2", root) if r[1] == "ok"]
+    d = Driver(program, stderr, *args)
+    scenario.preselected(ptys[2], log, d)
+    assert text_of(d.log_field) == log
+    ports(d, ptys, usb)
+    d.close()
+    assert d.program.wait(timeout=5) == 0
+    complaints = [line for line in open(stderr.name) if "CRITICAL" in line or "WARNING" in line]
+    assert not complaints, "the program complained:\n" + "".join(complaints)
+
+
 def main(program, artefacts):
-    root = tempfile.mkdtemp(prefix="zundrel-e2e-")
-    ptys, drivers, usb = [Pty() for _ in PORTS], [], [Pty(), Pty()]
-    stderr = os.path.join(artefacts, "zundrel-stderr.txt")
-    open(stderr, "w").close()
-
-    def test():
-        private_dev(root, ptys)
-        os.environ.update(HOME=root, XDG_RUNTIME_DIR=root, GDK_BACKEND="x11", LANG="C.UTF-8")
-        os.environ.pop("NO_AT_BRIDGE", None)
-        subprocess.Popen(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
-        Atspi.set_timeout(5000, 15000)
-        wait_for("the accessibility bus", lambda: subprocess.run(
-            ["dbus-send", "--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
-             "org.a11y.Bus.GetAddress"], capture_output=True, timeout=5).returncode == 0
-            and pyatspi.Registry.getDesktop(0).childCount >= 0, 15)
-        for scale in (1.25, 1.5, 2.0, 1.0):  # the user's text size: the dialog grows with it
-            drivers.append(Driver(program, stderr, GDK_DPI_SCALE=str(scale)))
-            print("text size %.2f: dialog unit %.3f x %.3f px" % (scale, *check_layout(
-                drivers[-1])), flush=True)
-            run("import", "-window", drivers[-1].wid, os.path.join(artefacts, "dialog-%g.png"
-                                                                   % scale))
-            if scale != 1.0:
-                drivers[-1].key("Escape")
-                assert drivers[-1].program.wait(timeout=5) == 0
-        scenario.run(drivers[-1], ptys, root)
-        # A second run: the options preselected; the window's close ends it.
-        [(args, _, log)] = [r for r in scenario.option_rows("l", "/dev/ttyS2", root) if r[1] == "ok"]
-        drivers.append(d := Driver(program, stderr, *args))
-        scenario.preselected(ptys[2], log, d)
-        assert text_of(d.log_field) == log
-        d.click_speed(9600)
-        d.pick_port(0)
-        ports(d, ptys, usb)
-        d.close()
-        assert d.program.wait(timeout=5) == 0
-        complaints = [line for line in open(stderr) if "CRITICAL" in line or "WARNING" in line]
-        assert not complaints, "the program complained:\n" + "".join(complaints)
-
-    try:
-        return run_cases([("the Linux program", test)])
-    finally:
-        for driver in drivers:
-            if driver.program.poll() is None:
-                os.killpg(driver.program.pid, signal.SIGKILL)
-                driver.program.wait(timeout=5)
-        shutil.rmtree(root, ignore_errors=True)
+    with tempfile.TemporaryDirectory(prefix="zundrel-e2e-", ignore_cleanup_errors=True) as root:
+        return scenario.run_cases([("the Linux program", lambda: test(program, artefacts, root))])
 
 
 if __name__ == "__main__":

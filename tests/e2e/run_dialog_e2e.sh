@@ -5,9 +5,6 @@
 #   run_dialog_e2e.sh ZUNDREL ARTEFACT_DIR
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-program=$(realpath "$1")
-artefacts=$(realpath -m "$2")
-mkdir -p "$artefacts"
 
 # In the sanitizer build, fontconfig's never-freed caches are not the program's leaks.
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$here/lsan-gtk.supp"
@@ -19,11 +16,9 @@ ns=(unshare -m --propagation private)
 # The program never runs outside that namespace: dialog_e2e.py refuses to start it unless it runs
 # in a mount namespace of its own with the test's terminals bound over /dev/ttyS0 to /dev/ttyS3.
 # Everything runs in a process group of its own, ended as a whole at the end: xvfb-run leaves its X
-# server running when it fails to clean up after itself.
+# server running when it fails to clean up after itself. The exit status is dialog_e2e.py's.
 setsid timeout -k 5 150 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
-  dbus-run-session -- "${ns[@]}" -- /usr/bin/python3 "$here/dialog_e2e.py" "$program" "$artefacts" &
+  dbus-run-session -- "${ns[@]}" -- /usr/bin/python3 "$here/dialog_e2e.py" "$1" "$2" &
 group=$!
-rc=0
-wait "$group" || rc=$?
-kill -KILL -- "-$group" 2>/dev/null || true
-exit "$rc"
+trap 'kill -KILL -- "-$group" 2>/dev/null || true' EXIT
+wait "$group"

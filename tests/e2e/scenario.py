@@ -1,7 +1,8 @@
-# The end-to-end scenario of both programs. A driver starts the program and reads and drives its
-# dialog (status(), set_log(path), click_speed(bps), pick_port(index), box(), dismiss_box(),
-# key(name)); the program's COM1 to COM4 are the pseudo-terminals `ptys`. The device's
-# conversation is the transcripts, played on COM1 as at every other level.
+# The end-to-end scenario of both programs. A driver (a Driver) starts the program and reads and
+# drives its dialog (status(), set_log(path), click_speed(bps), pick_port(index), box(),
+# dismiss_box(), key(name), checked(bps), tip()); the program's COM1 to COM4 are the
+# pseudo-terminals `ptys`. The device's conversation is the transcripts, played on COM1 as at every
+# other level.
 
 import os
 import re
@@ -12,10 +13,11 @@ import time
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, TESTS)
-from transcripts import Pty, Target, play, run_cases, stalled_port, wait_for  # noqa: E402, F401
+from transcripts import Program, Pty, Target, play, run_cases, stalled_port, wait_for  # noqa
 
 TRANSCRIPTS = os.path.join(TESTS, "transcripts")
 POWER_OFF, STATUS = bytes.fromhex("0F 00 01 FF"), ("02 00 01 01", "02 00 02 02 02")
+POWER_ON = ("01 00 01 02", "00 55 55 55 55 55")  # a request and its reply
 
 
 def window(name, timeout):  # the X window of that title
@@ -23,9 +25,18 @@ def window(name, timeout):  # the X window of that title
                           capture_output=True, text=True, timeout=timeout).stdout.split()[0]
 
 
-def key(window, name):  # presses the key `name` in `window`
-    subprocess.run(["xdotool", "windowfocus", "--sync", window, "key", "--clearmodifiers", name],
-                   check=True, timeout=20)
+class Driver:
+    # What both drivers share: the program, which run_cases() ends whatever happened, and its
+    # dialog's window, which takes the keys.
+    def __init__(self, command, timeout, output, env):  # output: where stdout and stderr go
+        self.program = subprocess.Popen(command, stdout=output, stderr=output, env=env,
+                                        start_new_session=True)
+        Program.running.append(self.program)
+        self.wid = window("^Zundrel$", timeout)
+
+    def key(self, name, into=None):  # presses the key `name` in the dialog, or the window `into`
+        subprocess.run(["xdotool", "windowfocus", "--sync", into or self.wid, "key",
+                        "--clearmodifiers", name], check=True, timeout=20)
 
 
 def answered(pty, request, reply):  # the device's request gets this reply
@@ -38,9 +49,7 @@ class ProgramTarget(Target):
     def __init__(self, driver, pty, every_label):
         super().__init__(None, pty)
         self.driver, self.every_label, self.last = driver, every_label, None
-
-    def set_log(self, path):
-        self.driver.set_log(path)
+        self.set_log = driver.set_log
 
     def shown(self, ex):
         self.last = ex.label or self.last
@@ -71,7 +80,7 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
                  os.path.join(tmp, name + ".log"))
 
     # A port picked while a connect waits for ever: closed at once, no reply.
-    answered(com1, "01 00 01 02", "00 55 55 55 55 55")
+    answered(com1, *POWER_ON)
     driver.click_speed(38400)
     stalled, port = stalled_port()
     answered(com1, "11 00 02 07 00", "11 00 03 07 00 01")  # the sockets transcript left it open
@@ -96,7 +105,8 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
 
 def option_rows(where, port, folder, spell=str):
     # The rows of ../options.txt for `where` ("l" or "w"): (arguments, "ok" or what the stderr line
-    # holds, the file of the last path made). Paths are made in `folder`, given as `spell` writes them.
+    # holds, the file of the last path made). Paths are made in `folder`, given as `spell` writes
+    # them.
     rows = []
     for line in open(os.path.join(TESTS, "options.txt"), encoding="utf-8"):
         places, _, case = line.partition(" ")
@@ -127,10 +137,14 @@ def refused(done, want):  # a bad row: exit status 2 and one short line on stder
 
 def preselected(pty, log, driver=None):
     # Started with an "ok" row of options.txt: its port opens at 38400 bit/s, shown so (the speed
-    # checked, the tooltip) with the status empty, and its log is written.
+    # checked, the tooltip) with the status empty, and its log is written. A driver then goes back
+    # to 9600 bit/s and COM1.
     wait_for("the port preselected at 38400 bit/s", lambda: pty.speed() == termios.B38400, 30)
     if driver:
         wait_for("38400 and the port's state shown", lambda: driver.status() == "" and
                  driver.checked(38400) and driver.tip().endswith(" open at 38400 bit/s"))
-    answered(pty, "01 00 01 02", "00 55 55 55 55 55")
-    wait_for("the log", lambda: open(log, "rb").read() == b"R> 01 00 01 02 \r\nS> 00 55 55 55 55 55 \r\n")
+    answered(pty, *POWER_ON)
+    wait_for("the log", lambda: open(log, newline="").read() == "R> %s \r\nS> %s \r\n" % POWER_ON)
+    if driver:
+        driver.click_speed(9600)
+        driver.pick_port(0)
