@@ -71,7 +71,12 @@ def every_port(d, ptys, tmp):
     reg(d.env, "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]", '"Zundrel30"="COM30"')
     d.pick_port(len(items))
     assert d.tip() == "COM30: not present"
+    # Thirty more: the list holds 32 ports at the most, the one picked among them.
+    reg(d.env, "[HKEY_LOCAL_MACHINE\\HARDWARE\\DEVICEMAP\\SERIALCOMM]",
+        *['"Zundrel%d"="COM%d"' % (n, n) for n in range(31, 61)])
     d.pick_port(0)
+    items = d.ask("items").split("\n")
+    assert len(items) == 32 and "COM30:" in items and d.tip().startswith("COM1: "), items
 
 
 def reg(env, *lines):  # adds the keys and values of these .reg file lines to the registry
