@@ -193,6 +193,10 @@ def test(program, artefacts, root):
     d = Driver(program, stderr, *args)
     scenario.preselected(ptys[2], log, d)
     assert text_of(d.log_field) == log
+    for path, state in ((root, "cannot be written"), (log, "written again")):  # told on stderr
+        d.set_log(path)
+        scenario.answered(ptys[0], *scenario.STATUS)
+        wait_for(state, lambda: "traffic log %s %s\n" % (path, state) in open(stderr.name).read())
     ports(d, ptys, usb)
     d.close()
     assert d.program.wait(timeout=5) == 0
