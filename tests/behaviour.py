@@ -116,9 +116,10 @@ def instant_replugs(row):  # each return comes before the loss is seen: none is 
         row.replug(wait=n % 5 == 4)
 
 
-def short_send(row, reset=False):
+def short_send(row, then=None):
     # A send that does not fit the socket's buffers waits for room: the reply counts every byte
-    # and the peer gets them all, in order; a peer that resets meanwhile: it counts only those sent.
+    # and the peer gets them all, in order; a peer that resets meanwhile: it counts only those sent;
+    # the device replugged meanwhile: no reply, the socket kept.
     row.peer.server.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
     row.talk(POWER_ON, OPEN, CONNECT, "peer expect ''")
     data, sends, pty = bytes(range(127)), 0, row.target.pty
@@ -131,7 +132,11 @@ def short_send(row, reset=False):
             break  # the buffers are full: this send waits for the peer
         assert reply == bytes.fromhex("11 00 03 0E 00 7F"), reply.hex()
         row.program.wait("status")
-    if reset:
+    if then == "replug":
+        row.program.wait("status")  # the waiting send's
+        row.replug()
+        return row.talk(OPEN[:-16] + '01 "open socket"')
+    if then == "reset":
         row.peer.act("reset", b"")
         reply = pty.read(6)
         assert reply[:5].hex() == "1100030e00" and reply[5] != 0x7F, reply.hex()
@@ -198,7 +203,8 @@ ROWS = [("%s with %s" % (how, name), lambda row, r=r, how=how: closed_while_bloc
     row, *r, how == "replugged")) for name, *r in BLOCKED for how in ("closed", "replugged")] + [
     ("instant replugs", instant_replugs),
     ("send larger than the socket's buffers", short_send),
-    ("send cut short by a reset", lambda row: short_send(row, True)),
+    ("send cut short by a reset", lambda row: short_send(row, "reset")),
+    ("replugged with a send waiting", lambda row: short_send(row, "replug")),
     ("line settings", line_settings),
     ("replies that cannot be written", writes),
     ("piled-up requests", piled_up_requests),
