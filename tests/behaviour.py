@@ -176,6 +176,19 @@ def piled_up_requests(row):  # requests sent during the dial-up pause wait, 256 
              '-> 01 00 02 10 01 "set PPP"', '-> 02 00 02 02 03 "check Status"')
 
 
+def locked_log(row):  # a line that finds the log locked by another holder is left out
+    log = os.path.join(row.tmp.name, "log")
+    row.command("log " + log)
+    row.talk(POWER_ON)
+    with open(log) as holder:
+        fcntl.flock(holder, fcntl.LOCK_EX)
+        row.talk(STATUS)
+    row.talk(STATUS)
+    assert open(log, newline="").read() == "".join("%s> %s \r\n" % line for line in (
+        ("R", "01 00 01 02"), ("S", "00 55 55 55 55 55"), ("R", "02 00 01 01"),
+        ("S", "02 00 02 02 02"))), "the log: %r" % open(log).read()
+
+
 def long_run(row):
     # Thousands of frames and hundreds of socket cycles leave descriptors, memory and the
     # reader's idle cost where they were.
@@ -208,6 +221,7 @@ ROWS = [("%s with %s" % (how, name), lambda row, r=r, how=how: closed_while_bloc
     ("line settings", line_settings),
     ("replies that cannot be written", writes),
     ("piled-up requests", piled_up_requests),
+    ("a log locked by another holder", locked_log),
     ("long run", long_run),
 ]
 
@@ -250,8 +264,10 @@ def port_waited_for(program):
         fds = "/proc/%d/fd/" % h.process.pid
         assert h.wait("box") == "box %s cannot be opened; waiting for it" % link
         # A missing port is tried once a second; a lost one is watched for.
-        for limit, lines in ((1500, [POWER_ON, OPEN, CONNECT]), (1000, [
+        for missing, limit, lines in ((8, 1500, [POWER_ON, OPEN, CONNECT]), (0, 1000, [
                 "peer send 'x'", '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"'])):
+            for _ in range(missing):  # missing for 2.4 s: tried every second, asleep between
+                asleep(h.process.pid)
             pty, start = Pty(), time.monotonic()
             os.symlink(pty.path, link)
             assert h.wait("box") == "box %s open" % link

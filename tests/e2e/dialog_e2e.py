@@ -190,6 +190,7 @@ def test(program, artefacts, root):
     scenario.run(d, ptys, root)
     # A second run: the options preselected; the window's close ends it.
     [(args, _, log)] = [r for r in scenario.option_rows("l", "/dev/ttyS2", root) if r[1] == "ok"]
+    told = os.path.getsize(stderr.name)
     d = Driver(program, stderr, *args)
     scenario.preselected(ptys[2], log, d)
     assert text_of(d.log_field) == log
@@ -200,6 +201,8 @@ def test(program, artefacts, root):
     ports(d, ptys, usb)
     d.close()
     assert d.program.wait(timeout=5) == 0
+    lines = open(stderr.name, "rb").read()[told:].splitlines()  # a state told only when it changed
+    assert not [a for a, b in zip(lines, lines[1:]) if a == b], "a line told again:\n%r" % lines
     complaints = [line for line in open(stderr.name) if "CRITICAL" in line or "WARNING" in line]
     assert not complaints, "the program complained:\n" + "".join(complaints)
 
