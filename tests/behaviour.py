@@ -28,6 +28,7 @@ STATUS = '02 00 01 01 -> 02 00 02 02 02 "check Status"'
 OPEN = '11 00 01 01 -> 11 00 02 01 00 "open socket"'
 CONNECT_SLOT = "11 00 12 03 %s 00 02 {port} 7F 00 00 01 00*8 -> 11 00 03 03 %s 01"
 CONNECT = CONNECT_SLOT % ("00", "00") + ' "connect socket"'
+LOOKUP = "11 00 0B 08 'localhost' 00 -> 11 00 10 08 01 'localhost' 00 7F 00 00 01 \"gethstbyname\""
 TIOCGEXCL = 0x80045440
 
 
@@ -42,8 +43,8 @@ class Row:
         os.symlink(self.ptys[0].path, self.link)
         assert self.command("open " + self.link) == ["1"]
 
-    def talk(self, *lines):
-        converse(self.target, self.peer, parse("row", self.peer.env, list(lines))[1])
+    def talk(self, *lines):  # returns the traffic log lines they write
+        return converse(self.target, self.peer, parse("row", self.peer.env, list(lines))[1])
 
     def write(self, line):  # the device bytes of `line`, taken in; no wait for a reply
         exchange = parse("row", self.peer.env, [line + " -> -"])[1][0][1]
@@ -148,17 +149,6 @@ def short_send(row, then=None):
     assert pty.read(6) == bytes.fromhex("11 00 03 0E 00 7F"), "the waiting send's reply"
 
 
-def line_settings(row):  # 9600 bit/s 8N1, exclusive while it is open
-    pty, t = row.target.pty, termios
-    _, _, cflag, _, _, speed, cc = termios.tcgetattr(pty.slave)  # the transcripts show it raw
-    assert (speed, cc[t.VMIN], cc[t.VTIME]) == (t.B9600, 1, 0)
-    assert cflag & (t.CSIZE | t.PARENB | t.CSTOPB | t.CRTSCTS | t.CREAD | t.CLOCAL) == \
-        t.CS8 | t.CREAD | t.CLOCAL
-    assert exclusive(pty.slave) == 1
-    row.close_promptly()
-    assert exclusive(pty.slave) == 0, "the port stays exclusive after it was closed"
-
-
 def writes(row):  # a reply with no port open is dropped at once
     row.close_promptly()
     assert row.timed("write 3") < 100, "a write with no port open"
@@ -179,31 +169,24 @@ def piled_up_requests(row):  # requests sent during the dial-up pause wait, 256 
 def locked_log(row):  # a line that finds the log locked by another holder is left out
     log = os.path.join(row.tmp.name, "log")
     row.command("log " + log)
-    row.talk(POWER_ON)
+    want = row.talk(POWER_ON)
     with open(log) as holder:
         fcntl.flock(holder, fcntl.LOCK_EX)
         row.talk(STATUS)
-    row.talk(STATUS)
-    assert open(log, newline="").read() == "".join("%s> %s \r\n" % line for line in (
-        ("R", "01 00 01 02"), ("S", "00 55 55 55 55 55"), ("R", "02 00 01 01"),
-        ("S", "02 00 02 02 02"))), "the log: %r" % open(log).read()
+    want += row.talk(STATUS)
+    assert open(log, newline="").read() == "".join(want), "the log: %r" % open(log).read()
 
 
 def long_run(row):
     # Thousands of frames and hundreds of socket cycles leave descriptors, memory and the
     # reader's idle cost where they were.
-    row.talk(POWER_ON)
-    frames = [STATUS]
-    cycles = [line % {"s": "%02X" % n} for n in range(8) for line in (
-        '11 00 01 01 -> 11 00 02 01 %(s)s "open socket"',
-        CONNECT_SLOT % ("%(s)s", "%(s)s") + ' "connect socket"',
-        '11 00 05 0E %(s)s \'abc\' -> 11 00 03 0E %(s)s 03 "send socket"', "peer expect 'abc'",
-        "11 00 0B 08 'localhost' 00 -> 11 00 10 08 01 'localhost' 00 7F 00 00 01 "
-        '"gethstbyname"',
-        '11 00 02 07 %(s)s -> 11 00 03 07 %(s)s 01 "close socket"', "peer gone")]
-    row.talk(*frames * 500 + cycles * 6)
+    cycles = [line.replace("SS", "%02X" % n) for n in range(8) for line in (
+        OPEN[:-16] + 'SS "open socket"', CONNECT_SLOT % ("SS", "SS") + ' "connect socket"',
+        "11 00 05 0E SS 'abc' -> 11 00 03 0E SS 03 \"send socket\"", "peer expect 'abc'", LOOKUP,
+        '11 00 02 07 SS -> 11 00 03 07 SS 01 "close socket"', "peer gone")]
+    row.talk(POWER_ON, *[STATUS] * 500 + cycles * 6)
     fds, rss = usage(row.pid)
-    row.talk(*frames * 5000)
+    row.talk(*[STATUS] * 5000)
     rss_after = usage(row.pid)[1]  # frames allocate nothing (socket cycles do, and the
     row.talk(*cycles * 40)  # sanitizer build keeps freed memory aside: there its leak check counts)
     # A lookup's worker thread closes its descriptor just after its answer: wait for it.
@@ -218,7 +201,6 @@ ROWS = [("%s with %s" % (how, name), lambda row, r=r, how=how: closed_while_bloc
     ("send larger than the socket's buffers", short_send),
     ("send cut short by a reset", lambda row: short_send(row, "reset")),
     ("replugged with a send waiting", lambda row: short_send(row, "replug")),
-    ("line settings", line_settings),
     ("replies that cannot be written", writes),
     ("piled-up requests", piled_up_requests),
     ("a log locked by another holder", locked_log),
