@@ -13,6 +13,6 @@ size_t PanelGetLogPath(char* buf, size_t size) {
 
 void PanelShowError(const char*) {}
 
-void PanelLogStateChanged(const char*, int) {}
+void PanelLogStateChanged(const char*) {}
 
 void PanelPortStateChanged() {}

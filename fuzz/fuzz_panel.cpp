@@ -20,7 +20,7 @@ size_t PanelGetLogPath(char* buf, size_t size) {
 
 void PanelShowError(const char*) {}
 
-void PanelLogStateChanged(const char*, int) {}
+void PanelLogStateChanged(const char*) {}
 
 void WritePort(const uint8_t*, size_t) {}
 

@@ -70,7 +70,7 @@ void PanelShowError(const char* text) {
     Print("box %s", text);
 }
 
-void PanelLogStateChanged(const char*, int) {}
+void PanelLogStateChanged(const char*) {}
 
 #ifdef ZUNDREL_HARNESS_SERIAL
 void PanelPortStateChanged() {}

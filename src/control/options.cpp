@@ -133,3 +133,16 @@ int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_
     }
     return Say(kOptionsRun, text, size, "");
 }
+
+int PrintOptionsText(int parsed, const char* text) {
+    if (parsed != kOptionsShown) {
+        fputs(text, stderr);
+        return 2;
+    }
+    fputs(text, stdout);
+    if (ferror(stdout) || fflush(stdout) != 0) {
+        perror("zundrel: stdout");  // --help or --version shown nowhere
+        return 1;
+    }
+    return 0;
+}

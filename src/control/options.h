@@ -34,3 +34,8 @@ constexpr int kOptionsBad = 2;  // print `text`, a one-line complaint, on stderr
 // kOptionsRun, kOptionsShown or kOptionsBad. A complaint is one line whatever the values: a long
 // value is shown by its first 60 bytes and "...".
 int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_t size);
+
+// Prints `text` of a ParseOptions result `parsed` other than kOptionsRun: on stdout after --help or
+// --version, on stderr after a bad option. Returns the exit status: 0; 1 when stdout could not take
+// the text (said on stderr); 2 after a bad option.
+int PrintOptionsText(int parsed, const char* text);

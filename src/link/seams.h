@@ -17,10 +17,10 @@ size_t PanelGetLogPath(char* buf, size_t size);
 // earlier when the port is being closed.
 void PanelShowError(const char* text);
 
-// Tells that the traffic log named `path` has just gone from written to not written (`written` 0:
-// a line could not be appended) or back (1). Called only on such a change, never once a frame.
-// Must not block the reader thread.
-void PanelLogStateChanged(const char* path, int written);
+// Tells, in one line of text ("traffic log PATH cannot be written", or "... written again"), that
+// the traffic log has just gone from written to not written or back. Called only on such a change,
+// never once a frame. Must not block the reader thread.
+void PanelLogStateChanged(const char* line);
 
 // Writes `n` bytes to the open port and waits until they are written (at most about one second).
 // Does nothing when no port is open; a failed write is not reported.

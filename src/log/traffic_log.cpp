@@ -1,5 +1,7 @@
 #include "log/traffic_log.h"
 
+#include <cstdio>
+
 #include "link/link_frame.h"
 #include "link/seams.h"
 #include "log/log_file.h"
@@ -40,6 +42,9 @@ void WriteLogLine(char direction, const uint8_t* bytes, size_t n) {
     int written = AppendToLogFile(path, line, FormatLogLine(direction, bytes, n, line));
     if (written != g_logWritten) {
         g_logWritten = written;
-        PanelLogStateChanged(path, written);
+        char told[kLogPathCapacity + 32];
+        snprintf(told, sizeof told, "traffic log %s %s", path,
+                 written ? "written again" : "cannot be written");
+        PanelLogStateChanged(told);
     }
 }

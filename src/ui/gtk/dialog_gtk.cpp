@@ -238,12 +238,7 @@ int main(int argc, char** argv) {
     char text[1024];
     int parsed = ParseOptions(argc, argv, &g_options, text, sizeof text);
     if (parsed != kOptionsRun) {
-        fputs(text, parsed == kOptionsShown ? stdout : stderr);
-        if (parsed == kOptionsShown && (ferror(stdout) || fflush(stdout) != 0)) {
-            perror("zundrel: stdout");  // --help or --version shown nowhere
-            return 1;
-        }
-        return parsed == kOptionsShown ? 0 : 2;
+        return PrintOptionsText(parsed, text);
     }
     if (g_options.headless) {
         return RunHeadless(argv);

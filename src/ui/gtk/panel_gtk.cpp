@@ -202,9 +202,8 @@ size_t PanelGetLogPath(char* buf, size_t size) {
     return n;
 }
 
-void PanelLogStateChanged(const char* path, int written) {
-    g_idle_add(PrintLogState, g_strdup_printf("traffic log %s %s", path,
-                                              written ? "written again" : "cannot be written"));
+void PanelLogStateChanged(const char* line) {
+    g_idle_add(PrintLogState, g_strdup(line));
 }
 
 void PanelShowError(const char* text) {

@@ -317,10 +317,8 @@ void PanelShowError(const char* text) {
     Emit(1, text);
 }
 
-void PanelLogStateChanged(const char* path, int written) {
-    Emit(1,
-         (std::string("traffic log ") + path + (written ? " written again" : " cannot be written"))
-             .c_str());
+void PanelLogStateChanged(const char* line) {
+    Emit(1, line);
 }
 
 // Runs without a window with the options of the command line; see zundrel --help.
@@ -334,12 +332,7 @@ int main(int argc, char** argv) {
     char text[1024];
     int parsed = ParseOptions(argc, argv, &g_options, text, sizeof text);
     if (parsed != kOptionsRun) {
-        fputs(text, parsed == kOptionsShown ? stdout : stderr);
-        if (parsed == kOptionsShown && (ferror(stdout) || fflush(stdout) != 0)) {
-            perror("zundrel: stdout");  // --help or --version shown nowhere
-            return 1;
-        }
-        return parsed == kOptionsShown ? 0 : 2;
+        return PrintOptionsText(parsed, text);
     }
     return RunHeadless();
 }

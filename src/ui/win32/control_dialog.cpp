@@ -286,7 +286,7 @@ void PanelShowError(const char* text) {
 }
 
 // The dialog stays silent about the log, as it always has: no box, no line.
-void PanelLogStateChanged(const char*, int) {}
+void PanelLogStateChanged(const char*) {}
 
 // Shows the control dialog and returns 0 when the user has closed it; see ReadCommandLine for the
 // statuses of a command line that ends the program at once.
