@@ -252,8 +252,12 @@ class Program:
         self.lines, self.events = [], []
 
     def wait(self, word, timeout=10.0):
-        # Reads lines until one starts with `word`, which is returned; keeps the events before.
+        # Reads lines until one starts with `word`, which is returned; keeps the events before. A
+        # program's stdout and stderr are two streams: a line of one may overtake the other's.
         deadline = time.monotonic() + timeout
+        for line in self.events if self.headless else []:
+            if line.split(" ")[0] == word:
+                return self.events.pop(self.events.index(line))
         while True:
             while not self.lines:
                 left = deadline - time.monotonic()

@@ -11,7 +11,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -42,28 +41,20 @@ constexpr auto kEndFlushTime = std::chrono::milliseconds(100);
 // The options of the run; set before the start, only read afterwards.
 StartOptions g_options;
 
-// Sequence number of no line.
-constexpr uint64_t kNoLine = UINT64_MAX;
-// Longest a writer holds its lines back for earlier lines of the other stream (stalled, then).
-constexpr auto kOrderWait = std::chrono::milliseconds(20);
-
 // An output stream (stdout or stderr) and its writer thread. Any thread adds lines; only the
 // writer writes them, outside the lock: it may block in write() on a reader of the output that
 // stalls (a hung terminal) while the link and the main thread go on.
 struct Output {
-    std::string held;                  // lines waiting for the writer
-    uint64_t heldFirst = kNoLine;      // sequence number of the first line held
-    size_t inFlight = 0;               // bytes the writer took and is writing
-    uint64_t inFlightFirst = kNoLine;  // sequence number of the first of them
-    unsigned long dropped = 0;         // lines dropped since the writer last took the held ones
+    std::string held;           // lines waiting for the writer
+    size_t inFlight = 0;        // bytes the writer took and is writing
+    unsigned long dropped = 0;  // lines dropped since the writer last took the held ones
     pthread_t writer;
 };
 
-// Both streams, under one lock, so that lines reach the streams in the order they were made.
+// Both streams, under one lock.
 struct Outputs {
     std::mutex mutex;
     std::condition_variable changed;  // lines added, lines written, or the end
-    uint64_t lines = 0;               // lines made so far: the next one's sequence number
     bool ending = false;              // the writers end once everything held is written
     Output stream[2];
 };
@@ -93,10 +84,6 @@ void Emit(int stream, const char* text) {
     std::lock_guard<std::mutex> lock(g_out.mutex);
     Output& out = g_out.stream[stream];
     if (out.dropped == 0 && out.inFlight + out.held.size() + line.size() <= kHeldBytes) {
-        if (out.held.empty()) {
-            out.heldFirst = g_out.lines;
-        }
-        ++g_out.lines;
         out.held += line;
         g_out.changed.notify_all();
     } else {
@@ -128,17 +115,14 @@ void WriteAll(int fd, const char* bytes, size_t n) {
 }
 
 // The writer thread of g_out.stream[stream]: takes everything held (and a line counting the lines
-// dropped meanwhile, now that the output flows again) and writes it, until the end. Earlier lines
-// of the other stream go first, unless it does not take them within kOrderWait.
+// dropped meanwhile, now that the output flows again) and writes it, until the end.
 void* WriterMain(void* stream) {
     int s = static_cast<int>(reinterpret_cast<intptr_t>(stream));
     Output& out = g_out.stream[s];
-    const Output& other = g_out.stream[1 - s];
     std::string chunk;
     std::unique_lock<std::mutex> lock(g_out.mutex);
     for (;;) {
         out.inFlight = 0;
-        out.inFlightFirst = kNoLine;
         g_out.changed.notify_all();
         g_out.changed.wait(lock,
                            [&out] { return !out.held.empty() || out.dropped > 0 || g_out.ending; });
@@ -149,17 +133,11 @@ void* WriterMain(void* stream) {
             char text[80];
             snprintf(text, sizeof text, "%lu lines dropped: the output did not take them",
                      out.dropped);
-            out.heldFirst = out.held.empty() ? g_out.lines++ : out.heldFirst;
             AppendStamped(&out.held, text);
             out.dropped = 0;
         }
         chunk.swap(out.held);
         out.inFlight = chunk.size();
-        out.inFlightFirst = out.heldFirst;
-        out.heldFirst = kNoLine;
-        g_out.changed.wait_for(lock, kOrderWait, [&] {
-            return std::min(other.heldFirst, other.inFlightFirst) > out.inFlightFirst;
-        });
         lock.unlock();
         WriteAll(s + 1, chunk.data(), chunk.size());
         chunk.clear();
