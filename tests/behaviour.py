@@ -105,16 +105,18 @@ def closed_while_blocked(row, before, request, label, replugged=False):
     assert not label or row.program.wait("status") == "status " + label
     if replugged:  # the loss is seen while the command waits; the port back within a second
         row.replug()
-        return row.talk(OPEN[:-16] + '%02X "open socket"' % bool(before))  # its socket kept its slot
+        return row.talk(OPEN[:-16] + '%02X "open socket"' % bool(before))  # socket kept
     row.close_promptly()
     assert row.target.pty.read(1, timeout=0) == b"", "the interrupted command replied"
     row.reopen()  # its status: on, not dialed up, and nothing of the frame before
 
 
-def instant_replugs(row):  # each return comes before the loss is seen: none is missed
+def instant_replugs(row):  # each return comes before the loss is seen: none is missed, none leaks
     row.talk(POWER_ON)
+    fds = usage(row.pid)[0]
     for n in range(20):
         row.replug(wait=n % 5 == 4)
+    assert usage(row.pid)[0] == fds, "descriptors left open"
 
 
 def short_send(row, then=None):
@@ -274,31 +276,25 @@ def exclusive(fd):
     return struct.unpack("i", fcntl.ioctl(fd, TIOCGEXCL, b"\0" * 4))[0]
 
 
-def send(pty, line):  # the device bytes of transcript line `line`; its reply must come
-    exchange = parse("", {}, [line])[1][0][1]
-    pty.write(exchange.chunks[0])
-    assert pty.read(len(exchange.reply)) == exchange.reply, "a reply missing"
-
-
 def stalled_output(program, number):
     term, port, tmp = Pty(), Pty(), tempfile.TemporaryDirectory()
-    os.symlink("/dev/full", log := os.path.join(tmp.name, "log"))  # its lines: frames taken in
-    p = subprocess.Popen(sandboxed([program, "--headless", "--port", port.path, "--log", log]),
-                         stdout=term.slave, stderr=term.slave)
-    Program.running.append(p)
+    os.symlink("/dev/full", log := os.path.join(tmp.name, "log"))
+    h = Program(program, "--port", port.path, "--log", log, out=term.slave)
+    target = Target(h, port)
     wait_for("the port open", lambda: exclusive(port.slave))
-    send(port, POWER_ON), send(port, STATUS), os.remove(log), send(port, STATUS)
+
+    def send(line):  # the frame of transcript line `line`, taken in, and its reply
+        exchange = parse("", {}, [line])[1][0][1]
+        target.put(exchange.chunks[0])
+        assert port.read(len(exchange.reply)) == exchange.reply, "a reply missing"
+    send(POWER_ON), send(STATUS), os.remove(log), send(STATUS)
     for read in (True, False):  # stalled, then read to the end; stalled again, then ended
         for line in [STATUS, "0F 00 01 00 ->"] * 2500:  # status lines, box lines
-            size = os.path.getsize(log)
-            send(port, line)
-            wait_for("the frame taken in", lambda: os.path.getsize(log) > size, step=1e-4)
+            send(line)
         out = read and b"".join(iter(lambda: term.read(65536, timeout=0.5), b"")).decode()
         assert not read or "lines dropped: the output did not take them" in out and re.findall(
             r"traffic log \S+ (.*)\r", out) == ["cannot be written", "written again"], out[:300]
-    start = time.monotonic()
-    p.send_signal(number)
-    assert p.wait(5) == 0 and time.monotonic() - start < 0.2, "ended with %d" % p.returncode
+    h.end(number)
     assert not exclusive(port.slave), "the port stays exclusive"
     term.close(), port.close(), tmp.cleanup()
 

@@ -242,11 +242,11 @@ class Program:
     STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ")
     running = []
 
-    def __init__(self, program, *args):
+    def __init__(self, program, *args, out=subprocess.PIPE):  # out: where its lines go instead
         self.headless = bool(args)
         self.process = subprocess.Popen(
             sandboxed([program, "--headless", *args]) if args else [program], stdin=subprocess.PIPE,
-            stdout=subprocess.PIPE, stderr=subprocess.PIPE if args else None)
+            stdout=out, stderr=out if args else None)
         Program.running.append(self.process)
         self.buffers = {s: b"" for s in (self.process.stdout, self.process.stderr) if s}
         self.lines, self.events = [], []
