@@ -37,7 +37,6 @@ int main(int argc, char** argv) {
     }
     if (command == "box" || command == "status") {  // a message box's text is its control 0xFFFF
         GetDlgItemTextA(window, command == "box" ? 0xFFFF : 1003, text, sizeof text);
-        printf("%s\n", text);
     } else if (command == "setlog") {
         SetDlgItemTextA(window, 1004, arg);
     } else if (command == "speed") {
@@ -75,12 +74,12 @@ int main(int argc, char** argv) {
         WriteProcessMemory(process, there + sizeof text, &tool, sizeof tool, NULL);
         Send(tip, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(there + sizeof text));
         ReadProcessMemory(process, there, text, sizeof text, NULL);
-        printf("%s\n", text);
         VirtualFreeEx(process, there, 0, MEM_RELEASE);
     } else if (command == "cancel") {
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
     } else {
         return 1;
     }
+    printf("%s", text);  // the text read, if any
     return 0;
 }
