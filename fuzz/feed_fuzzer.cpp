@@ -7,14 +7,14 @@
 
 #include "adapter/adapter.h"
 #include "link/frame_assembly.h"
+#include "log/traffic_log.h"
 #include "sockets/socket_slots.h"
 
-extern bool g_fuzzLogOn;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    g_fuzzLogOn = (size & 1) != 0;
+    SetLogPath((size & 1) != 0 ? "/dev/null" : "");
     ResetReceiveBuffer();
     ResetAdapter();
+    ResetSocketSlots();
     while (size > 0) {
         size_t len = size_t{data[0]} + 1;
         ++data;
@@ -28,8 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         data += len;
         size -= len;
     }
-    for (int slot = 0; slot < 8; ++slot) {
-        CloseSocketSlot(static_cast<uint8_t>(slot));
-    }
+    ResetSocketSlots();  // no socket is left open between inputs
     return 0;
 }

@@ -246,7 +246,7 @@ def port_waited_for(program):
         link, peer = os.path.join(tmp, "usb-Zundrel_Device-if00"), Peer()
         h = Program(program, "--port", link, "--speed", "38400")
         fds = "/proc/%d/fd/" % h.process.pid
-        assert h.wait("box") == "box %s cannot be opened; waiting for it" % link
+        assert h.wait("box") == "box %s: not present" % link
         # A missing port is tried once a second; a lost one is watched for.
         for missing, limit, lines in ((8, 1500, [POWER_ON, OPEN, CONNECT]), (0, 1000, [
                 "peer send 'x'", '11 00 03 0F 00 04 -> 11 00 04 0F 00 01 78 "recv a buffer"'])):
@@ -254,13 +254,13 @@ def port_waited_for(program):
                 asleep(h.process.pid)
             pty, start = Pty(), time.monotonic()
             os.symlink(pty.path, link)
-            assert h.wait("box") == "box %s open" % link
+            assert h.wait("box") == "box %s: open at 38400 bit/s" % link
             ms = (time.monotonic() - start) * 1000
             assert ms < limit and pty.speed() == termios.B38400, "open after %d ms" % ms
             converse(Target(h, pty), peer, parse("row", peer.env, lines)[1])
             os.close(pty.master)  # switched off
             os.remove(link)
-            assert h.wait("box") == "box %s lost; waiting for it" % link
+            assert h.wait("box") == "box %s: lost: waiting for it to come back" % link
             held = [os.path.realpath(fds + fd) for fd in os.listdir(fds)]  # none vanish: asleep
             assert pty.path not in held, "the lost port is still held"
             asleep(h.process.pid)

@@ -26,8 +26,10 @@
 #include <mutex>
 #include <string>
 
+#include "frame/port_seam.h"
+#include "front/front_end.h"
 #include "link/frame_assembly.h"
-#include "link/seams.h"
+#include "log/traffic_log.h"
 #ifdef ZUNDREL_HARNESS_SERIAL
 #include "serial/serial_port.h"
 #endif
@@ -35,8 +37,6 @@
 namespace {
 
 std::mutex g_out;
-std::mutex g_logMutex;
-std::string g_logPath;
 
 // Prints one line made from `format` as printf does. It allocates nothing: the long run counts the
 // memory a frame costs.
@@ -52,28 +52,21 @@ __attribute__((format(printf, 1, 2))) void Print(const char* format, ...) {
 
 }  // namespace
 
-// --- The panel ------------------------------------------------------------------------------
+// --- The program's face
+// ------------------------------------------------------------------------------
 
-void PanelSetStatus(const char* label) {
+void FrontSetStatus(const char* label) {
     Print("status %s", label);
 }
 
-size_t PanelGetLogPath(char* buf, size_t size) {
-    std::lock_guard<std::mutex> lock(g_logMutex);
-    size_t n = std::min(g_logPath.size(), size - 1);
-    memcpy(buf, g_logPath.data(), n);
-    buf[n] = '\0';
-    return n;
-}
-
-void PanelShowError(const char* text) {
+void FrontShowError(const char* text) {
     Print("box %s", text);
 }
 
-void PanelLogStateChanged(const char*) {}
+void FrontLogStateChanged(const char*) {}
 
 #ifdef ZUNDREL_HARNESS_SERIAL
-void PanelPortStateChanged() {}
+void FrontPortStateChanged() {}
 #else
 // --- The port of harness_core -----------------------------------------------------------------
 
@@ -120,8 +113,7 @@ int main() {
         std::string command = line.substr(0, line.find(' '));
         const char* arg = line.c_str() + std::min(line.size(), command.size() + 1);
         if (command == "log") {
-            std::lock_guard<std::mutex> lock(g_logMutex);
-            g_logPath = arg;
+            SetLogPath(arg);
             Print("log");
 #ifndef ZUNDREL_HARNESS_SERIAL
         } else if (command == "feed") {

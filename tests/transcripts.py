@@ -437,7 +437,8 @@ def play_at(level, program, path, seed=None):
         if level == "headless":
             pty.set_speed(termios.B9600)
             program = Program(program, "--port", pty.path, "--speed", "38400", "--log", log)
-            wait_for("the port at 38400 bit/s", lambda: pty.speed() == termios.B38400)
+            assert program.wait("box") == "box %s: open at 38400 bit/s" % pty.path
+            assert pty.speed() == termios.B38400, "the port's speed"
         else:
             program = Program(program)
             assert not pty or program.command("open " + pty.path) == "open 1", "did not open"

@@ -1,8 +1,9 @@
 #include "adapter/adapter.h"
 
-#include "link/link_frame.h"
-#include "link/replies.h"
-#include "link/seams.h"
+#include "frame/frame.h"
+#include "frame/port_seam.h"
+#include "frame/replies.h"
+#include "front/front_end.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ void HandleAdapterCommand(const uint8_t* frame, size_t) {
         ReportUnknownCommand(frame);
         return;
     }
-    PanelSetStatus(row->label);
+    FrontSetStatus(row->label);
     if (row->pauseMs > 0 && !PauseReader(row->pauseMs)) {
         return;  // the port is being closed: no reply, no change
     }
@@ -108,21 +109,16 @@ void HandleStatusCommand(const uint8_t* frame, size_t) {
         ReportUnknownCommand(frame);
         return;
     }
-    PanelSetStatus("check Status");
+    FrontSetStatus("check Status");
     uint8_t status = 0x00;
     if (g_adapter.powered) {
         status = g_adapter.dialed ? 0x03 : 0x02;
     }
-    const uint8_t reply[] = {kClassStatus, 0x00, 0x02, 0x02, status};
-    SendFrame(reply, sizeof reply);
+    SendReply(kClassStatus, 0x02, &status, 1);
 }
 
 int AdapterPowered() {
     return g_adapter.powered;
-}
-
-int AdapterDialed() {
-    return g_adapter.dialed;
 }
 
 void ResetAdapter() {

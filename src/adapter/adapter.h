@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Each handler takes the `n` held bytes that begin with the complete frame it answers (n >= 4 and
-// at least the frame's length byte + 3; bytes after the frame are not part of it).
+// Each handler takes the complete frame it answers and its length `n`: the length byte + 3, and at
+// least 4 (class, reserved byte, length byte, command).
 
 // Answers a frame of class 0x01 or 0x0F with its fixed reply, after the pause the command takes,
 // and updates the flags. An unlisted command is reported as unknown and changes nothing.
@@ -19,9 +19,6 @@ void HandleStatusCommand(const uint8_t* frame, size_t n);
 
 // Returns 1 between an answered power ON and an answered power OFF, 0 otherwise.
 int AdapterPowered();
-
-// Returns 1 between an answered dialup and an answered hangup, 0 otherwise.
-int AdapterDialed();
 
 // Puts both flags back to start (off, not dialed). For tests.
 void ResetAdapter();

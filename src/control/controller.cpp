@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "front/front_end.h"
 #include "serial/port_names.h"
 #include "serial/serial_port.h"
 #include "sockets/net_shim.h"
@@ -46,10 +47,13 @@ int AppendPort(PortTable* table, const char* label, const char* device) {
     return table->count++;
 }
 
-// Returns the index of the row of `device` in `table`, or -1.
-int FindDevice(const PortTable& table, const char* device) {
+// Returns the index of the row of `port` in `table`: the same device, or the same COM number.
+// Returns -1 when there is none.
+int FindPort(const PortTable& table, const PortRow& port) {
+    int number = ComNumber(port.label);
     for (int i = 0; i < table.count; ++i) {
-        if (strcmp(table.rows[i].device, device) == 0) {
+        if (strcmp(table.rows[i].device, port.device) == 0 ||
+            (number != 0 && ComNumber(table.rows[i].label) == number)) {
             return i;
         }
     }
@@ -59,7 +63,10 @@ int FindDevice(const PortTable& table, const char* device) {
 // ListSerialPorts' callback: appends to the PortTable `context` a device it does not hold yet.
 void AppendFound(const char* label, const char* device, void* context) {
     PortTable* table = static_cast<PortTable*>(context);
-    if (FindDevice(*table, device) < 0) {
+    PortRow port;
+    snprintf(port.label, sizeof port.label, "%s", label);
+    snprintf(port.device, sizeof port.device, "%s", device);
+    if (FindPort(*table, port) < 0) {
         AppendPort(table, label, device);
     }
 }
@@ -68,7 +75,7 @@ void AppendFound(const char* label, const char* device, void* context) {
 // put in: a COM port before the first row of a higher number, any other after the rows; when the
 // table is full, its last row makes room.
 int KeepPort(PortTable* table, const PortRow& port) {
-    int at = FindDevice(*table, port.device);
+    int at = FindPort(*table, port);
     if (at >= 0) {
         return at;
     }
@@ -86,19 +93,8 @@ int KeepPort(PortTable* table, const PortRow& port) {
 
 // Shows the state of the port picked (on the tooltip, and on Linux on stderr) when it changed.
 void ShowPortState() {
-    static const char* const kStates[] = {
-        "closed",
-        "open at %u bit/s",
-        "permission denied: add yourself to the dialout group",
-        "in use by another program",
-        "not present",
-        "lost: waiting for it to come back",
-        "does not open as a serial port",
-    };
-    int state = PortState();
     char text[96];
-    snprintf(text, sizeof text, kStates[state >= 0 && state <= kPortUnusable ? state : 0],
-             g_choice.speed);
+    PortStateText(PortState(), g_choice.speed, text, sizeof text);
     const char* label = g_ports.rows[g_choice.picked].label;
     char line[sizeof g_choice.shown];
     int named = static_cast<int>(strlen(label));
@@ -106,7 +102,7 @@ void ShowPortState() {
     snprintf(line, sizeof line, "%.*s: %s", named, label, text);
     if (strcmp(line, g_choice.shown) != 0) {
         snprintf(g_choice.shown, sizeof g_choice.shown, "%s", line);
-        ViewSetPortTip(line);
+        FrontSetPortTip(line);
     }
 }
 
@@ -128,20 +124,20 @@ void ControlPreselect(const char* label, const char* device, unsigned speed) {
 void ControlStart() {
     for (int n = 1; n <= kComPorts; ++n) {
         PortRow& row = g_ports.rows[n - 1];
-        snprintf(row.label, sizeof row.label, "COM%d:", n);
-        FixedPortDevice(n, row.device, sizeof row.device);
+        ComLabel(n, row.label, sizeof row.label);
+        ComDevice(n, row.device, sizeof row.device);
     }
     g_ports.count = kComPorts;
     ListSerialPorts(AppendFound, &g_ports);
     int item = g_start.port.label[0] != '\0' ? KeepPort(&g_ports, g_start.port) : 0;
     NetStartup();
-    ViewCheckSpeed(g_start.speed);
+    FrontCheckSpeed(g_start.speed);
     for (int i = 0; i < g_ports.count; ++i) {
-        ViewAddPortItem(g_ports.rows[i].label);
+        FrontAddPortItem(g_ports.rows[i].label);
     }
     g_choice.picked = item;
     g_choice.speed = g_start.speed;
-    ViewSelectPortItem(item);
+    FrontSelectPortItem(item);
     OpenPortDevice(g_ports.rows[item].device);
     SetBaudRate(g_start.speed);
     ShowPortState();
@@ -160,11 +156,11 @@ void ControlRefreshPorts() {
     }
     g_ports = fresh;
     g_choice.picked = at;
-    ViewRemovePortItems(kComPorts);
+    FrontRemovePortItems(kComPorts);
     for (int i = kComPorts; i < g_ports.count; ++i) {
-        ViewAddPortItem(g_ports.rows[i].label);
+        FrontAddPortItem(g_ports.rows[i].label);
     }
-    ViewSelectPortItem(at);
+    FrontSelectPortItem(at);
     ShowPortState();
 }
 
@@ -179,10 +175,18 @@ void ControlPickPort(int index) {
         return;
     }
     ClosePort();
-    PanelDismissErrorBox();
+    FrontDismissErrorBox();
     g_choice.picked = index;
     OpenPortDevice(g_ports.rows[index].device);
     ShowPortState();
+}
+
+void ControlEverySecond() {
+    int state = PortState();
+    if (!g_ended && state != kPortOpen && state != kPortLost && state != kPortClosed) {
+        OpenPortDevice(g_ports.rows[g_choice.picked].device);
+        ShowPortState();
+    }
 }
 
 void ControlSetSpeed(unsigned speed) {
@@ -199,6 +203,6 @@ int ControlEnd() {
     RaiseReaderStop();
     NetCleanup();
     ClosePort();
-    PanelDismissErrorBox();
+    FrontDismissErrorBox();
     return 1;
 }

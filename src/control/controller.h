@@ -1,31 +1,10 @@
-// What the control dialog does, for both front ends: its start, a port picked, a speed clicked and
-// its end, over the table of the ports the port list offers. A front end draws the dialog and
-// forwards its controls here; everything here runs on the window's thread.
+// What the control dialog does, for every front end: its start, a port picked, a speed clicked, the
+// port tried again and its end, over the table of the ports the port list offers. A front end draws
+// the dialog (front/front_end.h) and forwards its controls here; everything here runs on the
+// window's thread.
 #pragma once
 
 #include <cstddef>
-
-// --- Drawn by the front end: each front end defines these ----------------------------------------
-
-// Checks the speed button of `speed` (9600 or 38400 bit/s) without reporting a click.
-void ViewCheckSpeed(unsigned speed);
-
-// Appends `label` to the port list.
-void ViewAddPortItem(const char* label);
-
-// Selects item `index` (from 0) of the port list without reporting a pick.
-void ViewSelectPortItem(int index);
-
-// Removes the items of the port list from item `from` (from 0) on, without reporting a pick.
-void ViewRemovePortItems(int from);
-
-// Shows `text` (the state of the port picked, as "COM1: open at 9600 bit/s") as the port list's
-// tooltip.
-void ViewSetPortTip(const char* text);
-
-// Takes down an error box left from a reader that has been stopped. Called right after the port
-// has been closed. Does nothing when no box is up.
-void PanelDismissErrorBox();
 
 // --- Forwarded by the front end ------------------------------------------------------------------
 
@@ -48,7 +27,7 @@ void ControlStart();
 // says it is lost) and stays selected. Reports no pick; changes the list only when it differs.
 void ControlRefreshPorts();
 
-// The port's state changed by itself (PanelPortStateChanged, relayed to the window's thread): shows
+// The port's state changed by itself (FrontPortStateChanged, relayed to the window's thread): shows
 // the state on the tooltip, and on stderr as one line when it differs from the last shown.
 void ControlPortStateChanged();
 
@@ -56,6 +35,11 @@ void ControlPortStateChanged();
 // reader and opens the port picked (when it cannot be opened, only the tooltip and stderr say why).
 // An index outside the list does nothing.
 void ControlPickPort(int index);
+
+// Called once a second: a port picked that did not open (not there, in use, ...) is tried again,
+// until it opens or another is picked; its state is shown when it changed. A lost port is left to
+// the port's own wait for its return.
+void ControlEverySecond();
 
 // The user clicked the button of `speed`, the one already checked included: sets that speed.
 void ControlSetSpeed(unsigned speed);

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "control/controller.h"
+#include "front/front_end.h"
 #include "serial/port_names.h"
 
 #ifndef ZUNDREL_VERSION
@@ -12,19 +14,10 @@
 
 namespace {
 
-const char kUsage[] =
-    "Usage: zundrel [--port NAME] [--speed 9600|38400] [--log FILE] [--headless]\n"
-    "Stands in for the network adapter of the device on a serial port.\n"
-    "  --port NAME   the port: COM1 to COM4 (on Linux /dev/ttyS0 to /dev/ttyS3), a higher COM\n"
-    "                number on Windows, or on Linux a device path such as /dev/ttyUSB0 or a\n"
-    "                /dev/serial/by-id/ link; COM1 unless given\n"
-    "  --speed BPS   9600 (unless given) or 38400 bit/s\n"
-    "  --log FILE    append every frame to the traffic log FILE\n"
-    "  --headless    (Linux) no window: status lines on stdout, unknown commands and port\n"
-    "                trouble on stderr; SIGINT or SIGTERM ends it\n"
-    "  --help        print this help and end\n"
-    "  --version     print the version and end\n"
-    "With the dialog, the options preselect its port, speed and log field.\n";
+// What reading one option found.
+constexpr int kOptionsRun = 0;    // go on
+constexpr int kOptionsShown = 1;  // --help or --version: the text goes to stdout
+constexpr int kOptionsBad = 2;    // the text, a one-line complaint, goes to stderr
 
 // Writes the printf-style text into `text` (`size` bytes) and returns `result`.
 int Say(int result, char* text, size_t size, const char* format, ...) {
@@ -63,86 +56,169 @@ size_t LogPathLength(const char* path) {
     return n;
 }
 
-}  // namespace
+int TakePort(const char* value, StartOptions* o, char* text, size_t size) {
+    int named = NamedPort(value, o->portLabel, o->portDevice, sizeof o->portLabel);
+    if (named < 0) {
+        return Say(kOptionsBad, text, size, "zundrel: --port: the path is longer than %zu bytes\n",
+                   sizeof o->portDevice - 1);
+    }
+    return named > 0 ? kOptionsRun
+                     : Complain(text, size,
+                                "zundrel: --port: '%s' names no serial port here (see zundrel "
+                                "--help)\n",
+                                value);
+}
 
+int TakeSpeed(const char* value, StartOptions* o, char* text, size_t size) {
+    if (strcmp(value, "9600") != 0 && strcmp(value, "38400") != 0) {
+        return Complain(text, size, "zundrel: --speed: '%s' is not 9600 or 38400\n", value);
+    }
+    o->speed = value[0] == '9' ? 9600 : 38400;
+    return kOptionsRun;
+}
+
+int TakeLog(const char* value, StartOptions* o, char* text, size_t size) {
+#ifdef _WIN32
+    const char* unit = "characters";
+#else
+    const char* unit = "bytes";
+#endif
+    if (LogPathLength(value) >= kLogPathCapacity) {
+        return Say(kOptionsBad, text, size, "zundrel: --log: the path is longer than %zu %s\n",
+                   kLogPathCapacity - 1, unit);
+    }
+    snprintf(o->logPath, sizeof o->logPath, "%s", value);
+    return kOptionsRun;
+}
+
+int TakeHeadless(const char*, StartOptions* o, char*, size_t) {
+    o->headless = 1;
+    return kOptionsRun;
+}
+
+int ShowHelp(const char*, StartOptions*, char* text, size_t size);  // below the table
+
+int ShowVersion(const char*, StartOptions*, char* text, size_t size) {
+    return Say(kOptionsShown, text, size, "zundrel %s\n", ZUNDREL_VERSION);
+}
+
+// One option: its name, the name of its value (none for a flag), its help text (its lines after
+// the first indented to the help column) and what takes it.
+struct OptionRow {
+    const char* name;
+    const char* value;
+    const char* help;
+    int (*take)(const char* value, StartOptions* options, char* text, size_t size);
+};
+
+const OptionRow kOptions[] = {
+    {"--port", "NAME",
+     "the port: COM1 to COM4 (on Linux /dev/ttyS0 to /dev/ttyS3), a higher COM\n"
+     "number on Windows, or on Linux a device path such as /dev/ttyUSB0 or a\n"
+     "/dev/serial/by-id/ link; COM1 unless given",
+     TakePort},
+    {"--speed", "9600|38400", "9600 (unless given) or 38400 bit/s", TakeSpeed},
+    {"--log", "FILE", "append every frame to the traffic log FILE", TakeLog},
+    {"--headless", nullptr,
+     "(Linux) no window: status lines on stdout, unknown commands and port\n"
+     "trouble on stderr; SIGINT, SIGTERM or SIGHUP ends it",
+     TakeHeadless},
+    {"--help", nullptr, "print this help and end", ShowHelp},
+    {"--version", nullptr, "print the version and end", ShowVersion},
+};
+
+// Column at which the help texts start.
+constexpr int kHelpColumn = 16;
+
+int ShowHelp(const char*, StartOptions*, char* text, size_t size) {
+    size_t n = static_cast<size_t>(snprintf(text, size, "Usage: zundrel"));
+    for (const OptionRow& row : kOptions) {
+        n += static_cast<size_t>(snprintf(text + n, n < size ? size - n : 0, " [%s%s%s]", row.name,
+                                          row.value ? " " : "", row.value ? row.value : ""));
+    }
+    n += static_cast<size_t>(
+        snprintf(text + n, n < size ? size - n : 0,
+                 "\nStands in for the network adapter of the device on a serial port.\n"));
+    for (const OptionRow& row : kOptions) {
+        char both[32];
+        snprintf(both, sizeof both, "%s %s", row.name, row.value ? row.value : "");
+        n += static_cast<size_t>(
+            snprintf(text + n, n < size ? size - n : 0, "  %-*s", kHelpColumn - 2, both));
+        for (const char* line = row.help; *line != '\0';) {
+            int length = static_cast<int>(strcspn(line, "\n"));
+            n +=
+                static_cast<size_t>(snprintf(text + n, n < size ? size - n : 0, "%*s%.*s\n",
+                                             line == row.help ? 0 : kHelpColumn, "", length, line));
+            line += length + (line[length] == '\n' ? 1 : 0);
+        }
+    }
+    snprintf(text + n, n < size ? size - n : 0,
+             "With the dialog, the options preselect its port, speed and log field.\n");
+    return kOptionsShown;
+}
+
+// Reads the arguments into `options`; see ReadCommandLine. Returns kOptionsRun, or kOptionsShown or
+// kOptionsBad with `text` to print.
 int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_t size) {
     *options = StartOptions{};
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         const char* equals = strncmp(arg, "--", 2) == 0 ? strchr(arg, '=') : nullptr;
-        char name[32];
-        snprintf(name, sizeof name, "%.*s", equals ? static_cast<int>(equals - arg) : 31, arg);
-        bool takesValue = strcmp(name, "--port") == 0 || strcmp(name, "--speed") == 0 ||
-                          strcmp(name, "--log") == 0;
-        bool flag = strcmp(name, "--headless") == 0 || strcmp(name, "--help") == 0 ||
-                    strcmp(name, "--version") == 0;
-        if (!takesValue && !flag) {
+        size_t named = equals ? static_cast<size_t>(equals - arg) : strlen(arg);
+        const OptionRow* row = nullptr;
+        for (const OptionRow& candidate : kOptions) {
+            if (strlen(candidate.name) == named && strncmp(arg, candidate.name, named) == 0) {
+                row = &candidate;
+            }
+        }
+        if (row == nullptr) {
             return Complain(text, size,
                             arg[0] == '-'
                                 ? "zundrel: unknown option '%s' (see zundrel --help)\n"
                                 : "zundrel: unexpected argument '%s' (see zundrel --help)\n",
                             arg);
         }
-        if (flag && equals != nullptr) {
-            return Say(kOptionsBad, text, size, "zundrel: %s takes no value\n", name);
+        if (row->value == nullptr && equals != nullptr) {
+            return Say(kOptionsBad, text, size, "zundrel: %s takes no value\n", row->name);
         }
-        if (strcmp(name, "--help") == 0) {
-            return Say(kOptionsShown, text, size, "%s", kUsage);
-        }
-        if (strcmp(name, "--version") == 0) {
-            return Say(kOptionsShown, text, size, "zundrel %s\n", ZUNDREL_VERSION);
-        }
-        if (flag) {
-            options->headless = 1;
-            continue;
-        }
-        const char* value = equals ? equals + 1 : (i + 1 < argc ? argv[++i] : nullptr);
-        if (value == nullptr || value[0] == '\0') {
-            return Say(kOptionsBad, text, size, "zundrel: %s needs a value\n", name);
-        }
-        if (strcmp(name, "--port") == 0) {
-            int named = NamedPort(value, options->portLabel, options->portDevice,
-                                  sizeof options->portLabel);
-            if (named < 0) {
-                return Say(kOptionsBad, text, size,
-                           "zundrel: --port: the path is longer than %zu bytes\n",
-                           sizeof options->portDevice - 1);
+        const char* value = nullptr;
+        if (row->value != nullptr) {
+            value = equals ? equals + 1 : (i + 1 < argc ? argv[++i] : nullptr);
+            if (value == nullptr || value[0] == '\0') {
+                return Say(kOptionsBad, text, size, "zundrel: %s needs a value\n", row->name);
             }
-            if (named == 0) {
-                return Complain(
-                    text, size,
-                    "zundrel: --port: '%s' names no serial port here (see zundrel --help)\n",
-                    value);
-            }
-        } else if (strcmp(name, "--speed") == 0) {
-            if (strcmp(value, "9600") != 0 && strcmp(value, "38400") != 0) {
-                return Complain(text, size, "zundrel: --speed: '%s' is not 9600 or 38400\n", value);
-            }
-            options->speed = value[0] == '9' ? 9600 : 38400;
-        } else if (LogPathLength(value) >= kLogPathCapacity) {
-#ifdef _WIN32
-            const char* unit = "characters";
-#else
-            const char* unit = "bytes";
-#endif
-            return Say(kOptionsBad, text, size, "zundrel: --log: the path is longer than %zu %s\n",
-                       kLogPathCapacity - 1, unit);
-        } else {
-            snprintf(options->logPath, sizeof options->logPath, "%s", value);
+        }
+        int taken = row->take(value, options, text, size);
+        if (taken != kOptionsRun) {
+            return taken;
         }
     }
-    return Say(kOptionsRun, text, size, "");
+    return kOptionsRun;
 }
 
-int PrintOptionsText(int parsed, const char* text) {
-    if (parsed != kOptionsShown) {
-        fputs(text, stderr);
+}  // namespace
+
+int ReadCommandLine(int argc, char** argv, StartOptions* options) {
+    char text[2048];
+    int parsed = ParseOptions(argc, argv, options, text, sizeof text);
+#ifdef _WIN32
+    if (parsed == kOptionsRun && options->headless) {
+        snprintf(text, sizeof text, "zundrel: --headless is for the Linux program only\n");
+        parsed = kOptionsBad;
+    }
+#endif
+    if (parsed == kOptionsBad) {
+        FrontPrint(1, text);
         return 2;
     }
-    fputs(text, stdout);
-    if (ferror(stdout) || fflush(stdout) != 0) {
-        perror("zundrel: stdout");  // --help or --version shown nowhere
+    if (parsed == kOptionsShown) {
+        if (FrontPrint(0, text)) {
+            return 0;
+        }
+        FrontPrint(1, "zundrel: the text could not be written on stdout\n");
         return 1;
     }
-    return 0;
+    ControlPreselect(options->portLabel, options->portDevice, options->speed);
+    SetLogPath(options->logPath);
+    return -1;
 }

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "adapter/adapter.h"
-#include "link/link_frame.h"
-#include "link/replies.h"
+#include "frame/frame.h"
+#include "frame/replies.h"
 #include "log/traffic_log.h"
 #include "sockets/socket_commands.h"
 
@@ -36,7 +36,7 @@ bool HuntSync() {
     return g_receive.count >= sizeof kSyncFrame;
 }
 
-// Hands the complete frame at the start of the `n` held bytes to the handler of its class.
+// Hands the complete frame `frame` of length `n` to the handler of its class.
 void Dispatch(const uint8_t* frame, size_t n) {
     switch (frame[kFrameClass]) {
         case kClassAdapter:
@@ -73,8 +73,9 @@ bool AssembleHeld() {
     if (g_receive.count < size_t{length} + kFrameHeader) {
         return false;
     }
+    // The log shows every byte taken in up to here, the ones after the frame included.
     WriteLogLine('R', g_receive.bytes, g_receive.count);
-    Dispatch(g_receive.bytes, g_receive.count);
+    Dispatch(g_receive.bytes, length < 1 ? 4 : size_t{length} + kFrameHeader);
     g_receive.count = 0;
     return true;
 }
@@ -83,10 +84,6 @@ bool AssembleHeld() {
 
 void ResetReceiveBuffer() {
     g_receive.count = 0;
-}
-
-size_t HeldByteCount() {
-    return g_receive.count;
 }
 
 void FeedReceivedBytes(const uint8_t* bytes, size_t n) {

@@ -12,8 +12,5 @@
 void FeedReceivedBytes(const uint8_t* bytes, size_t n);
 
 // Empties the receive buffer. Called when a port is opened, before its reader thread starts, and by
-// tests; never while a reader thread runs.
+// the fuzz test; never while a reader thread runs.
 void ResetReceiveBuffer();
-
-// The number of bytes held in the receive buffer: those of a frame not yet complete. For tests.
-size_t HeldByteCount();

@@ -1,10 +1,14 @@
-// Appending to the traffic log file, one platform file each.
+// The traffic log's file and the lock over its name, one platform file each.
 #pragma once
 
 #include <cstddef>
 
-// Opens `path` for reading and writing without sharing it (creating it if missing, keeping what it
-// holds), appends the `n` bytes at its end and closes it. Returns 1 when all bytes were written to
-// the file, 0 when it could not be opened, another holder has it or the write failed (a full disk,
-// /dev/full): the line is then skipped, or only part of it written.
+// Opens `path` (UTF-8) for reading and writing without sharing it (creating it if missing, keeping
+// what it holds), appends the `n` bytes at its end and closes it. Returns 1 when all bytes were
+// written to the file, 0 when it could not be opened, another holder has it or the write failed (a
+// full disk, /dev/full): the line is then skipped, or only part of it written.
 int AppendToLogFile(const char* path, const char* text, size_t n);
+
+// Take and give back the one lock over the log's path, held only while the path is copied.
+void LockLogPath();
+void UnlockLogPath();

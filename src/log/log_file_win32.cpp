@@ -1,11 +1,16 @@
 #include <windows.h>
 
 #include "log/log_file.h"
+#include "log/traffic_log.h"
 
 int AppendToLogFile(const char* path, const char* text, size_t n) {
     // Share mode 0: the file is not shared while a line is written; a holder elsewhere makes the
     // open fail and the line is skipped.
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+    wchar_t wide[kLogPathCapacity];
+    if (MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, kLogPathCapacity) == 0) {
+        return 0;
+    }
+    HANDLE file = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         return 0;
@@ -15,4 +20,16 @@ int AppendToLogFile(const char* path, const char* text, size_t n) {
     BOOL wrote = WriteFile(file, text, static_cast<DWORD>(n), &written, NULL);
     CloseHandle(file);
     return wrote && written == n ? 1 : 0;
+}
+
+namespace {
+SRWLOCK g_pathLock = SRWLOCK_INIT;
+}  // namespace
+
+void LockLogPath() {
+    AcquireSRWLockExclusive(&g_pathLock);
+}
+
+void UnlockLogPath() {
+    ReleaseSRWLockExclusive(&g_pathLock);
 }

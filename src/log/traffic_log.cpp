@@ -2,16 +2,26 @@
 
 #include <cstdio>
 
-#include "link/link_frame.h"
-#include "link/seams.h"
+#include "front/front_end.h"
 #include "log/log_file.h"
 
 namespace {
 
-// 1 while the last line went to the log file, 0 once one could not be written. Reader thread only.
-int g_logWritten = 1;
+// The log's path, under LockLogPath; and 1 while the last line went to the log file, 0 once one
+// could not be written (reader thread only).
+struct TrafficLog {
+    char path[kLogPathBytes];
+    int written = 1;
+};
+TrafficLog g_log;
 
 }  // namespace
+
+void SetLogPath(const char* path) {
+    LockLogPath();
+    snprintf(g_log.path, sizeof g_log.path, "%s", path);
+    UnlockLogPath();
+}
 
 size_t FormatLogLine(char direction, const uint8_t* bytes, size_t n, char* out) {
     static const char kHex[] = "0123456789ABCDEF";
@@ -30,21 +40,22 @@ size_t FormatLogLine(char direction, const uint8_t* bytes, size_t n, char* out) 
 }
 
 void WriteLogLine(char direction, const uint8_t* bytes, size_t n) {
-    char path[kLogPathCapacity];
-    if (PanelGetLogPath(path, sizeof path) == 0 || path[0] == '\0') {
+    char path[kLogPathBytes];
+    LockLogPath();
+    snprintf(path, sizeof path, "%s", g_log.path);
+    UnlockLogPath();
+    if (path[0] == '\0') {
         return;
     }
     // One line is written in a single call.
-    char line[3 * kFrameCapacity + 5];
-    if (n > kFrameCapacity) {
-        n = kFrameCapacity;  // never the case: a frame taken in or sent fits the frame capacity
-    }
+    char line[3 * kLogLineMaxBytes + 5];
+    n = n < kLogLineMaxBytes ? n : kLogLineMaxBytes;  // a frame taken in or sent always fits
     int written = AppendToLogFile(path, line, FormatLogLine(direction, bytes, n, line));
-    if (written != g_logWritten) {
-        g_logWritten = written;
-        char told[kLogPathCapacity + 32];
+    if (written != g_log.written) {
+        g_log.written = written;
+        char told[kLogPathBytes + 32];
         snprintf(told, sizeof told, "traffic log %s %s", path,
                  written ? "written again" : "cannot be written");
-        PanelLogStateChanged(told);
+        FrontLogStateChanged(told);
     }
 }

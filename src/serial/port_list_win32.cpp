@@ -53,11 +53,10 @@ int ListSerialPorts(void (*found)(const char* label, const char* device, void* c
     qsort(numbers, count, sizeof numbers[0],
           [](const void* a, const void* b) { return *(const int*)a - *(const int*)b; });
     for (int k = 0; k < count; ++k) {
-        char name[16];
         char label[24];
         char device[sizeof label];
-        snprintf(name, sizeof name, "COM%d", numbers[k]);
-        NamedPort(name, label, device, sizeof device);
+        ComLabel(numbers[k], label, sizeof label);
+        ComDevice(numbers[k], device, sizeof device);
         found(label, device, context);
     }
     return count;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 
 // Fills `label` (as the port list shows the port) and `device` (what is opened), each `size` bytes,
 // for the port `name` names: "COM<n>" or "COM<n>:" in any case (COM1 to COM4 on Linux, where they
@@ -10,6 +11,15 @@
 // device, the port list's too. Returns 1, 0 when `name` names no port here, or -1 for a path that
 // does not fit.
 int NamedPort(const char* name, char* label, char* device, size_t size);
+
+// Writes the label of COM<n> as the port list shows it, "COM<n>:", into `label` (`size` bytes).
+inline void ComLabel(int n, char* label, size_t size) {
+    snprintf(label, size, "COM%d:", n);
+}
+
+// Writes into `device` (`size` bytes) what is opened for COM<n> on this platform: on Linux
+// /dev/ttyS0 to /dev/ttyS3 for COM1 to COM4; on Windows "COM1:" to "COM4:", and \\.\COM<n> above.
+void ComDevice(int n, char* device, size_t size);
 
 // Returns n for "COM<n>" or "COM<n>:" (any case, n from 1 to 999 without leading zero), 0 for
 // any other text.

@@ -3,13 +3,12 @@
 #include <cstring>
 
 #include "serial/port_names.h"
-#include "serial/serial_port.h"
 
 int NamedPort(const char* name, char* label, char* device, size_t size) {
     int n = ComNumber(name);
     if (n >= 1 && n <= 4) {
-        snprintf(label, size, "COM%d:", n);
-        FixedPortDevice(n, device, size);
+        ComLabel(n, label, size);
+        ComDevice(n, device, size);
         return 1;
     }
     if (name[0] != '/') {
@@ -21,4 +20,8 @@ int NamedPort(const char* name, char* label, char* device, size_t size) {
     snprintf(label, size, "%s", name);
     snprintf(device, size, "%s", name);
     return 1;
+}
+
+void ComDevice(int n, char* device, size_t size) {
+    snprintf(device, size, "/dev/ttyS%d", n - 1);
 }

@@ -2,18 +2,17 @@
 #include <cstdio>
 
 #include "serial/port_names.h"
-#include "serial/serial_port.h"
 
 int NamedPort(const char* name, char* label, char* device, size_t size) {
     int n = ComNumber(name);
     if (n < 1 || n > 256) {
         return 0;
     }
-    snprintf(label, size, "COM%d:", n);
-    if (n <= 4) {
-        FixedPortDevice(n, device, size);
-    } else {
-        snprintf(device, size, "\\\\.\\COM%d", n);
-    }
+    ComLabel(n, label, size);
+    ComDevice(n, device, size);
     return 1;
+}
+
+void ComDevice(int n, char* device, size_t size) {
+    snprintf(device, size, n <= 4 ? "COM%d:" : "\\\\.\\COM%d", n);
 }

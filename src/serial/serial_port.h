@@ -5,11 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Writes into `buf` (`size` bytes, NUL-terminated) the device name of COM<number>: (1 to 4) on this
-// platform: "COM1:" on Windows, "/dev/ttyS0" on Linux, and so on.
-void FixedPortDevice(int number, char* buf, size_t size);
-
-// Opens the port `device` names (a name from FixedPortDevice, or a Linux device path) at the speed
+// Opens the port `device` names (from NamedPort or ComDevice, serial/port_names.h) at the speed
 // last chosen, empties the receive buffer and starts its reader thread. On Linux the port is taken
 // exclusive (its flock taken, TIOCEXCL set) in raw 8N1. Returns 1 when the port is open, 0 when it
 // could not be opened (silently: no port is then open, and writes and reads do nothing). A port
@@ -42,10 +38,10 @@ enum PortStateCode {
 // Returns the state of the port last asked for by OpenPortDevice (a PortStateCode). Any thread.
 int PortState();
 
-// Defined by the program. Called on the reader thread when the open port's state changes by
-// itself (its device lost, or back and reopened); the program reads PortState on its own thread.
-// Must not wait for the window's thread.
-void PanelPortStateChanged();
+// Writes the words for `state` (a PortStateCode) into `text` (`size` bytes): "open at `speed`
+// bit/s", "not present", "lost: waiting for it to come back", ... The one wording of the port's
+// state, wherever it is shown.
+void PortStateText(int state, unsigned speed, char* text, size_t size);
 
 // Calls `found` with the label (for the port list) and the device (for OpenPortDevice) of every
 // serial port the PC has now beyond COM1: to COM4:, in the order the list shows them. Returns how

@@ -20,8 +20,9 @@
 #include <cstring>
 #include <mutex>
 
+#include "frame/port_seam.h"
+#include "front/front_end.h"
 #include "link/frame_assembly.h"
-#include "link/seams.h"
 #include "serial/port_probes_posix.h"
 #include "serial/serial_port.h"
 #include "wait/stop_signal.h"
@@ -37,7 +38,7 @@ constexpr unsigned kWriteLimitMs = 1000;
 constexpr unsigned kLostRetryMs = 500;
 
 // The one serial link of the run. `reader` and `readerRunning` are changed by the window's thread
-// only; `port`, `speed` and `settingsHeld` under `lock`, and `port` only by the window's thread
+// only; `port` and `speed` under `lock`, and `port` only by the window's thread
 // while no reader runs or by the reader when its device is lost or back.
 struct SerialLink {
     std::mutex lock;
@@ -46,8 +47,6 @@ struct SerialLink {
     char path[PATH_MAX] = "";  // the device of the port last asked for
     pthread_t reader{};
     bool readerRunning = false;
-    int settingsHeld = 0;        // the last settings read back as asked
-    std::atomic<int> failed{0};  // set by the reader while the port's device is lost
     std::atomic<int> state{kPortClosed};
 };
 
@@ -79,11 +78,11 @@ speed_t SpeedCode(unsigned speed) {
 
 // Sets raw 8N1 at `speed` on `fd`: receiver on, modem lines ignored for reception, no flow
 // control, reads that return what has arrived; then asserts DTR and RTS (a pseudo-terminal has
-// neither, which is no failure). Returns 1 when the settings read back as asked, 0 otherwise.
-int ApplyLineSettings(int fd, unsigned speed) {
+// neither, which is no failure). A failure is not reported.
+void ApplyLineSettings(int fd, unsigned speed) {
     struct termios t;
     if (tcgetattr(fd, &t) != 0) {
-        return 0;
+        return;
     }
     t.c_iflag &= ~(IGNBRK | BRKINT | IGNPAR | PARMRK | INPCK | ISTRIP | INLCR | IGNCR | ICRNL |
                    IXON | IXOFF | IXANY | IMAXBEL);
@@ -103,18 +102,6 @@ int ApplyLineSettings(int fd, unsigned speed) {
     tcsetattr(fd, TCSANOW, &t);
     int lines = TIOCM_DTR | TIOCM_RTS;
     ioctl(fd, TIOCMBIS, &lines);
-
-    // tcsetattr succeeds when any one of the changes was made, so look at what the port holds.
-    struct termios back;
-    if (code == B0 || tcgetattr(fd, &back) != 0) {
-        return 0;
-    }
-    return cfgetospeed(&back) == code &&
-           (back.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CREAD | CLOCAL)) ==
-               (CS8 | CREAD | CLOCAL) &&
-           (back.c_iflag & (INPCK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF)) == 0 &&
-           (back.c_oflag & OPOST) == 0 && (back.c_lflag & (ECHO | ICANON | ISIG | IEXTEN)) == 0 &&
-           back.c_cc[VMIN] == 1 && back.c_cc[VTIME] == 0;
 }
 
 // Reads up to `max` bytes that the port holds now. Returns the count, 0 when nothing is there,
@@ -199,10 +186,6 @@ void CloseDevice(int fd) {
 
 // --- The port --------------------------------------------------------------------------------
 
-void FixedPortDevice(int number, char* buf, size_t size) {
-    snprintf(buf, size, "/dev/ttyS%d", number - 1);
-}
-
 int OpenPortDevice(const char* path) {
     if (g_serial.port >= 0 || g_serial.readerRunning) {
         ClosePort();  // the window always closes first; never leak the old port
@@ -215,7 +198,6 @@ int OpenPortDevice(const char* path) {
         return 0;
     }
     g_serial.port = fd;
-    g_serial.failed.store(0);
     // Bytes of a frame that the previous port left half received are dropped: a frame built from
     // two devices' bytes is meaningless.
     ResetReceiveBuffer();
@@ -226,7 +208,6 @@ int OpenPortDevice(const char* path) {
         ioctl(fd, TIOCNXCL);
         close(fd);
         g_serial.port = -1;
-        g_serial.settingsHeld = 0;
         g_serial.state.store(kPortUnusable);
         return 0;
     }
@@ -251,8 +232,6 @@ void ClosePort() {
         CloseDevice(fd);
     }
     g_serial.port = -1;
-    g_serial.settingsHeld = 0;
-    g_serial.failed.store(0);
     g_serial.state.store(kPortClosed);
     ClearReaderStop();
 }
@@ -263,7 +242,7 @@ void SetBaudRate(unsigned speed) {
     if (g_serial.port < 0) {
         return;
     }
-    g_serial.settingsHeld = ApplyLineSettings(g_serial.port, speed);
+    ApplyLineSettings(g_serial.port, speed);
 }
 
 size_t ReadPort(uint8_t* buffer, size_t max) {
@@ -279,24 +258,11 @@ int PortState() {
     return g_serial.state.load();
 }
 
-int PortFailed() {
-    return g_serial.failed.load();
-}
-
-int PortSettingsHeld() {
-    std::lock_guard<std::mutex> hold(g_serial.lock);
-    return g_serial.port >= 0 ? g_serial.settingsHeld : 0;
-}
-
 int ReaderCpuClock(clockid_t* clock) {
     if (!g_serial.readerRunning) {
         return 0;
     }
     return pthread_getcpuclockid(g_serial.reader, clock) == 0 ? 1 : 0;
-}
-
-int PortOpen() {
-    return g_serial.port >= 0 ? 1 : 0;
 }
 
 // --- Seams: the port side of the core ---------------------------------------------------------
@@ -429,11 +395,9 @@ int AwaitReturn(int fd, bool waitFirst) {
         std::lock_guard<std::mutex> hold(g_serial.lock);
         CloseDevice(fd);
         g_serial.port = -1;
-        g_serial.settingsHeld = 0;
     }
-    g_serial.failed.store(1);
     g_serial.state.store(kPortLost);
-    PanelPortStateChanged();
+    FrontPortStateChanged();
     ReturnWatch watch;
     int watched = StartReturnWatch(&watch, g_serial.path);
     int back = -1;
@@ -457,13 +421,12 @@ int AwaitReturn(int fd, bool waitFirst) {
     {
         std::lock_guard<std::mutex> hold(g_serial.lock);
         g_serial.port = back;
-        g_serial.settingsHeld = ApplyLineSettings(back, g_serial.speed);
+        ApplyLineSettings(back, g_serial.speed);
     }
     ResetReceiveBuffer();  // as after a port switch
-    g_serial.failed.store(0);
     g_serial.state.store(kPortOpen);
     WatchPortLoss(back);
-    PanelPortStateChanged();
+    FrontPortStateChanged();
     return back;
 }
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <new>
 
+#include "frame/port_seam.h"
 #include "link/frame_assembly.h"
-#include "link/seams.h"
 #include "serial/serial_port.h"
 #include "wait/stop_signal.h"
 
@@ -113,10 +113,6 @@ DWORD WINAPI ReaderThread(LPVOID) {
 }
 
 }  // namespace
-
-void FixedPortDevice(int number, char* buf, size_t size) {
-    snprintf(buf, size, "COM%d:", number);
-}
 
 int OpenPortDevice(const char* device) {
     if (g_serial.port != INVALID_HANDLE_VALUE) {

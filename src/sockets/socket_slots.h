@@ -55,7 +55,8 @@ uint8_t ReceiveBlock(int8_t slot, uint8_t* buffer, int8_t count);
 // two bytes received. The CR LF stays in the buffer and in the count.
 uint8_t ReceiveLine(int8_t slot, uint8_t* buffer, int8_t max);
 
-// Closes every socket still held and puts the table back to start. For tests.
+// Closes every socket still held and puts the table back to start. For the fuzz test, whose every
+// input starts from a fresh link.
 void ResetSocketSlots();
 
 // The socket `slot` holds, or kNoSocket when it is free or no slot. For the benchmark, which looks

@@ -28,9 +28,6 @@ struct ControlDialog {
 };
 ControlDialog g_dialog;
 
-// The options of the command line.
-StartOptions g_options;
-
 // Cancel: close box, Esc or the window manager's close ends the program.
 void EndDialog() {
     if (ControlEnd()) {
@@ -164,10 +161,10 @@ void CreateDialog() {
     g_list_free(cells);
 }
 
-// The command line's port, speed and log path, preselected in place of COM1:, 9600 and no log.
-void ApplyStartOptions() {
-    ControlPreselect(g_options.portLabel, g_options.portDevice, g_options.speed);
-    gtk_entry_set_text(g_dialog.logPath, g_options.logPath);
+// The controller's port policy: a port that did not open is tried again every second.
+gboolean OnEverySecond(gpointer) {
+    ControlEverySecond();
+    return G_SOURCE_CONTINUE;
 }
 
 // Replaces the program with zundrel-headless from the program's own folder, given the same
@@ -186,12 +183,14 @@ int RunHeadless(char** argv) {
     return 1;
 }
 
-// The dialog's start: the command line's choices, then the controller starts. The signals are
-// connected last, so the start itself triggers none of them.
-void InitDialog() {
+// The dialog's start: the command line's log path in its field, then the controller starts (with
+// the port and speed the command line preselected). The signals are connected last, so the start
+// itself triggers none of them.
+void InitDialog(const char* logPath) {
+    gtk_entry_set_text(g_dialog.logPath, logPath);
     PanelAttach(g_dialog.window, g_dialog.status, g_dialog.logPath);
-    ApplyStartOptions();
     ControlStart();
+    g_timeout_add_seconds(1, OnEverySecond, nullptr);
 
     g_signal_connect(g_dialog.window, "delete-event", G_CALLBACK(OnDeleteEvent), nullptr);
     g_signal_connect(g_dialog.window, "key-press-event", G_CALLBACK(OnKeyPress), nullptr);
@@ -205,21 +204,21 @@ void InitDialog() {
 
 }  // namespace
 
-void ViewCheckSpeed(unsigned speed) {
+void FrontCheckSpeed(unsigned speed) {
     gtk_toggle_button_set_active(speed == 9600 ? g_dialog.speed9600 : g_dialog.speed38400, TRUE);
 }
 
-void ViewAddPortItem(const char* label) {
+void FrontAddPortItem(const char* label) {
     gtk_combo_box_text_append_text(g_dialog.ports, label);
 }
 
-void ViewSelectPortItem(int index) {
+void FrontSelectPortItem(int index) {
     g_signal_handlers_block_by_func(g_dialog.ports, gpointer(OnPortChanged), nullptr);
     gtk_combo_box_set_active(GTK_COMBO_BOX(g_dialog.ports), index);
     g_signal_handlers_unblock_by_func(g_dialog.ports, gpointer(OnPortChanged), nullptr);
 }
 
-void ViewRemovePortItems(int from) {
+void FrontRemovePortItems(int from) {
     GtkTreeModel* items = gtk_combo_box_get_model(GTK_COMBO_BOX(g_dialog.ports));
     g_signal_handlers_block_by_func(g_dialog.ports, gpointer(OnPortChanged), nullptr);
     for (int n = gtk_tree_model_iter_n_children(items, nullptr); n > from; --n) {
@@ -228,19 +227,19 @@ void ViewRemovePortItems(int from) {
     g_signal_handlers_unblock_by_func(g_dialog.ports, gpointer(OnPortChanged), nullptr);
 }
 
-void ViewSetPortTip(const char* text) {
+void FrontSetPortTip(const char* text) {
     gtk_widget_set_tooltip_text(GTK_WIDGET(g_dialog.ports), text);
     fprintf(stderr, "%s\n", text);
 }
 
 // Shows the control dialog and returns 0 when the user has closed it; see zundrel --help.
 int main(int argc, char** argv) {
-    char text[1024];
-    int parsed = ParseOptions(argc, argv, &g_options, text, sizeof text);
-    if (parsed != kOptionsRun) {
-        return PrintOptionsText(parsed, text);
+    StartOptions options;
+    int ended = ReadCommandLine(argc, argv, &options);
+    if (ended >= 0) {
+        return ended;
     }
-    if (g_options.headless) {
+    if (options.headless) {
         return RunHeadless(argv);
     }
     int gtkArgc = 1;  // the options are the program's own; GTK takes none of them
@@ -248,7 +247,7 @@ int main(int argc, char** argv) {
     zundrel_register_resource();
     LoadStyle();
     CreateDialog();
-    InitDialog();
+    InitDialog(options.logPath);
     gtk_widget_show_all(GTK_WIDGET(g_dialog.window));
     gtk_main();
     return 0;

@@ -1,6 +1,6 @@
-// The panel functions of the GTK program. They are called on the reader thread; everything that
-// touches a widget is posted to the window's thread with g_idle_add, and the reader only ever waits
-// on its own descriptors, so the window's thread can stop the reader at any moment.
+// The reader thread's calls of the GTK program (front/front_end.h). Everything that touches a
+// widget is posted to the window's thread with g_idle_add, and the reader only ever waits on its
+// own descriptors, so the window's thread can stop the reader at any moment.
 #include "ui/gtk/panel_gtk.h"
 
 #include <sys/eventfd.h>
@@ -13,8 +13,8 @@
 #include <string>
 
 #include "control/controller.h"
-#include "link/seams.h"
-#include "serial/serial_port.h"
+#include "front/front_end.h"
+#include "log/traffic_log.h"
 #include "wait/stop_signal.h"
 
 namespace {
@@ -35,13 +35,6 @@ struct PendingStatus {
     bool posted;
 };
 PendingStatus g_status;
-
-// The log path as the log field holds it, copied on every change of the field.
-struct LogPathCopy {
-    std::mutex mutex;
-    std::string path;
-};
-LogPathCopy g_logPath;
 
 // The unknown-command box. `wanted` is the number of the request the reader is waiting on (0 when
 // it waits on none); `shown` is the number of the box on the screen (window's thread only).
@@ -69,10 +62,9 @@ gboolean ShowPendingStatus(gpointer) {
     return G_SOURCE_REMOVE;
 }
 
+// The log field changed: the log writes to the new path from its next line on.
 void OnLogPathChanged(GtkEditable* field, gpointer) {
-    const char* text = gtk_entry_get_text(GTK_ENTRY(field));
-    std::lock_guard<std::mutex> lock(g_logPath.mutex);
-    g_logPath.path = text;
+    SetLogPath(gtk_entry_get_text(GTK_ENTRY(field)));
 }
 
 void SignalDismissed() {
@@ -174,15 +166,15 @@ void PanelAttach(GtkWindow* window, GtkEntry* status, GtkEntry* logPath) {
     g_signal_connect(logPath, "changed", G_CALLBACK(OnLogPathChanged), nullptr);
 }
 
-void PanelPortStateChanged() {
+void FrontPortStateChanged() {
     g_idle_add(ShowPortStateChange, nullptr);
 }
 
-void PanelDismissErrorBox() {
+void FrontDismissErrorBox() {
     DestroyShownBox();
 }
 
-void PanelSetStatus(const char* label) {
+void FrontSetStatus(const char* label) {
     std::lock_guard<std::mutex> lock(g_status.mutex);
     g_status.text = label;
     if (!g_status.posted) {
@@ -191,22 +183,11 @@ void PanelSetStatus(const char* label) {
     }
 }
 
-size_t PanelGetLogPath(char* buf, size_t size) {
-    if (size == 0) {
-        return 0;
-    }
-    std::lock_guard<std::mutex> lock(g_logPath.mutex);
-    size_t n = g_logPath.path.size() < size - 1 ? g_logPath.path.size() : size - 1;
-    memcpy(buf, g_logPath.path.data(), n);
-    buf[n] = '\0';
-    return n;
-}
-
-void PanelLogStateChanged(const char* line) {
+void FrontLogStateChanged(const char* line) {
     g_idle_add(PrintLogState, g_strdup(line));
 }
 
-void PanelShowError(const char* text) {
+void FrontShowError(const char* text) {
     if (g_errorBox.dismissedFd < 0 || ReaderStopRaised()) {
         return;
     }

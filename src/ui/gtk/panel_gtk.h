@@ -1,5 +1,5 @@
-// The GTK side of the panel functions (link/seams.h): how the reader thread reaches the dialog. The
-// reader never touches GTK itself; it hands its requests to the window's thread and never makes
+// The GTK side of the reader thread's calls (front/front_end.h): how the reader reaches the dialog.
+// The reader never touches GTK itself; it hands its requests to the window's thread and never makes
 // that thread wait for it.
 #pragma once
 

@@ -1,7 +1,8 @@
 // The Linux program without a window, which `zundrel --headless` runs: the controller started with
-// the command line's port, speed and log; the status labels on stdout and the unknown-command texts
-// on stderr, one time-stamped line each; a port that cannot be opened or fails is waited for;
-// SIGINT, SIGTERM and SIGHUP end it as Esc ends the dialog. It needs no display and no GTK.
+// the command line's port, speed and log; the status labels on stdout, and the unknown-command
+// texts and the port's and the log's states on stderr, one time-stamped line each; SIGINT, SIGTERM
+// and SIGHUP end it as Esc ends the dialog. It needs no display and no GTK. Its window calls, which
+// draw nothing, are in no_window.cpp.
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -23,23 +24,18 @@
 
 #include "control/controller.h"
 #include "control/options.h"
-#include "link/seams.h"
-#include "serial/port_probes_posix.h"
-#include "serial/serial_port.h"
+#include "front/front_end.h"
 #include "wait/stop_signal.h"
 
 namespace {
 
-// How often a missing or failed port is tried again, and an open one looked at.
-constexpr unsigned kPortCheckMs = 1000;
+// How often the controller is asked to try a port that did not open again.
+constexpr unsigned kTickMs = 1000;
 // Most bytes held for each output stream, counting those its writer is writing; lines beyond are
 // dropped.
 constexpr size_t kHeldBytes = 65536;
 // How long the end waits for the held lines to be written before it leaves a stalled stream.
 constexpr auto kEndFlushTime = std::chrono::milliseconds(100);
-
-// The options of the run; set before the start, only read afterwards.
-StartOptions g_options;
 
 // An output stream (stdout or stderr) and its writer thread. Any thread adds lines; only the
 // writer writes them, outside the lock: it may block in write() on a reader of the output that
@@ -62,7 +58,6 @@ Outputs g_out;
 
 // Wakes the main loop: readable once the port's state changed by itself.
 int g_wakeFd = -1;
-std::atomic<bool> g_portChanged{false};
 
 // Appends "TIME text\n" (local time to the millisecond) to `line`.
 void AppendStamped(std::string* line, const char* text) {
@@ -89,11 +84,6 @@ void Emit(int stream, const char* text) {
     } else {
         ++out.dropped;
     }
-}
-
-// Emits "DEVICE what" on stderr.
-void EmitPort(const char* device, const char* what) {
-    Emit(1, (std::string(device) + " " + what).c_str());
 }
 
 // Writes all `n` bytes to `fd`, waiting as long as it takes. A descriptor that fails loses them.
@@ -165,29 +155,6 @@ int EndOutput() {
                : 0;
 }
 
-// Reports the port's state on stderr when it changed, and opens it again while it has not been
-// open since it was asked for. A port that was open and whose device went away (lost) is reopened
-// by the serial port itself when the device is back. `waiting` is 1 while the port is waited for.
-void CheckPort(const char* device, int* waiting) {
-    int state = PortState();
-    if (state == kPortOpen) {
-        if (*waiting) {
-            EmitPort(device, "open");
-            *waiting = 0;
-        }
-        return;
-    }
-    if (!*waiting) {
-        EmitPort(device,
-                 state == kPortLost ? "lost; waiting for it" : "cannot be opened; waiting for it");
-        *waiting = 1;
-    }
-    if (state != kPortLost && (ClosePort(), OpenPortDevice(device))) {
-        EmitPort(device, "open");
-        *waiting = 0;
-    }
-}
-
 // Runs the link until SIGINT, SIGTERM or SIGHUP. Returns the exit status.
 int RunHeadless() {
     sigset_t ends;
@@ -211,36 +178,23 @@ int RunHeadless() {
             _exit(1);  // a writer may have started: nothing is destroyed under it
         }
     }
-    char device[sizeof g_options.portDevice];
-    snprintf(device, sizeof device, "%s", g_options.portDevice);
-    if (device[0] == '\0') {
-        FixedPortDevice(1, device, sizeof device);
-    }
-    ControlPreselect(g_options.portLabel, g_options.portDevice, g_options.speed);
     ControlStart();
-
-    int waiting = 0;
-    uint64_t nextCheck = 0;
-    for (;;) {
-        if (g_portChanged.exchange(false) || MonotonicMillis() >= nextCheck) {
-            CheckPort(device, &waiting);
-            // Only a port that has not opened is tried again on a timer; the rest waits for events.
-            nextCheck =
-                waiting && PortState() != kPortLost ? MonotonicMillis() + kPortCheckMs : UINT64_MAX;
+    for (uint64_t tick = MonotonicMillis() + kTickMs;;) {
+        uint64_t now = MonotonicMillis();
+        if (now >= tick) {
+            ControlEverySecond();
+            tick = now + kTickMs;
         }
         struct pollfd p[2] = {{signals, POLLIN, 0}, {g_wakeFd, POLLIN, 0}};
-        uint64_t now = MonotonicMillis();
-        int wait = nextCheck == UINT64_MAX ? -1
-                   : now >= nextCheck      ? 0
-                                           : static_cast<int>(nextCheck - now);
-        if (poll(p, 2, wait) < 0 && errno != EINTR) {
+        if (poll(p, 2, static_cast<int>(tick - now)) < 0 && errno != EINTR) {
             break;
         }
         if (p[0].revents != 0) {
             break;  // SIGINT, SIGTERM or SIGHUP
         }
         uint64_t drained;
-        while (read(g_wakeFd, &drained, sizeof drained) > 0) {
+        if (read(g_wakeFd, &drained, sizeof drained) > 0) {
+            ControlPortStateChanged();
         }
     }
     ControlEnd();
@@ -258,45 +212,29 @@ int RunHeadless() {
 
 }  // namespace
 
-// --- The controller's drawing functions: nothing is drawn ------------------------------------
+// --- The program's face (front/front_end.h): its lines ----------------------------------------
 
-void ViewCheckSpeed(unsigned) {}
-
-void ViewAddPortItem(const char*) {}
-
-void ViewSelectPortItem(int) {}
-
-void ViewRemovePortItems(int) {}
-
-void ViewSetPortTip(const char*) {}  // the port's state goes to stderr as its own lines
-
-void PanelPortStateChanged() {
-    g_portChanged = true;
-    uint64_t one = 1;
-    ssize_t ignored = write(g_wakeFd, &one, sizeof one);
-    (void)ignored;
-}
-
-void PanelDismissErrorBox() {}
-
-// --- The panel functions (link/seams.h) --------------------------------------------------------
-
-void PanelSetStatus(const char* label) {
+void FrontSetStatus(const char* label) {
     Emit(0, label);
 }
 
-size_t PanelGetLogPath(char* buf, size_t size) {
-    snprintf(buf, size, "%s", g_options.logPath);
-    return strlen(buf);
-}
-
 // The link goes on at once, as after OK.
-void PanelShowError(const char* text) {
+void FrontShowError(const char* text) {
     Emit(1, text);
 }
 
-void PanelLogStateChanged(const char* line) {
+void FrontLogStateChanged(const char* line) {
     Emit(1, line);
+}
+
+void FrontSetPortTip(const char* text) {
+    Emit(1, text);
+}
+
+void FrontPortStateChanged() {
+    uint64_t one = 1;
+    ssize_t ignored = write(g_wakeFd, &one, sizeof one);
+    (void)ignored;
 }
 
 // Runs without a window with the options of the command line; see zundrel --help.
@@ -307,10 +245,7 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
-    char text[1024];
-    int parsed = ParseOptions(argc, argv, &g_options, text, sizeof text);
-    if (parsed != kOptionsRun) {
-        return PrintOptionsText(parsed, text);
-    }
-    return RunHeadless();
+    StartOptions options;
+    int ended = ReadCommandLine(argc, argv, &options);
+    return ended >= 0 ? ended : RunHeadless();
 }

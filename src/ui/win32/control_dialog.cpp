@@ -1,6 +1,6 @@
 // The Windows program: the control dialog, drawn here and forwarded to the controller
-// (control/controller.h), the program entry, and the panel functions through which the reader
-// thread reaches the dialog.
+// (control/controller.h), the program entry, and its face (front/front_end.h), through which the
+// reader thread and the controller reach the dialog.
 #include <windows.h>
 // clang-format off: after windows.h
 #include <commctrl.h>
@@ -11,7 +11,8 @@
 
 #include "control/controller.h"
 #include "control/options.h"
-#include "link/seams.h"
+#include "front/front_end.h"
+#include "log/traffic_log.h"
 #include "ui/win32/resource.h"
 #include "wait/stop_signal.h"
 
@@ -29,14 +30,11 @@ PVOID volatile g_pendingStatus = NULL;
 
 constexpr UINT kShowStatusMessage = WM_APP + 1;
 
-// The options of the command line.
-StartOptions g_options;
+// The timer of the controller's port policy: a port that did not open is tried again every second.
+constexpr UINT_PTR kEverySecondTimer = 1;
 
 // How often a message box of the reader thread looks at the stop signal.
 constexpr UINT kBoxWatchMs = 50;
-
-// How long the reader thread waits for the dialog's thread to hand over the log field.
-constexpr UINT kLogFieldWaitMs = 2000;
 
 void FreeStatus(PVOID text) {
     if (text != NULL) {
@@ -91,20 +89,22 @@ void AttachPortTip(HWND dialog) {
     SendMessageA(g_portTip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
-// The command line's port, speed and log path, preselected in place of COM1:, 9600 and no log.
-void ApplyStartOptions(HWND dialog) {
-    ControlPreselect(g_options.portLabel, g_options.portDevice, g_options.speed);
-    wchar_t path[kLogPathCapacity];
-    if (MultiByteToWideChar(CP_UTF8, 0, g_options.logPath, -1, path, kLogPathCapacity) > 0) {
-        SetDlgItemTextW(dialog, IDC_LOG_PATH, path);
-    }
+// The log field changed: its text, cut to kLogPathCapacity - 1 characters, is the log's path from
+// the next line on. Read in its wide form, so that any path Windows takes is kept.
+void OnLogPathChanged(HWND dialog) {
+    wchar_t wide[kLogPathCapacity] = L"";
+    char path[kLogPathBytes] = "";
+    GetDlgItemTextW(dialog, IDC_LOG_PATH, wide, kLogPathCapacity);
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, path, sizeof path, NULL, NULL);
+    SetLogPath(path);
 }
 
-// Writes `text` (UTF-8) to the standard handle `which` when there is one (a redirection, or the
-// console of the program that started this one); a dialog program has no console of its own.
-// Returns whether all of it was written.
-bool WriteStd(DWORD which, const char* text) {
-    HANDLE out = GetStdHandle(which);
+}  // namespace
+
+// Writes `text` (UTF-8) to the standard handle when there is one (a redirection, or the console of
+// the program that started this one); a dialog program has no console of its own.
+int FrontPrint(int toStderr, const char* text) {
+    HANDLE out = GetStdHandle(toStderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     bool attached = false;
     if ((out == NULL || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
         attached = true;
@@ -121,14 +121,15 @@ bool WriteStd(DWORD which, const char* text) {
         }
         FreeConsole();
     }
-    return whole;
+    return whole ? 1 : 0;
 }
 
-// Reads the command line, as UTF-8, into g_options. Returns -1 to run the dialog, or else the exit
-// status once ParseOptions' text has been written as WriteStd can: 0 after --help or --version, 1
-// when that text could not be written, 2 after a bad option (or a command line that cannot be
-// read).
-int ReadCommandLine() {
+namespace {
+
+// Reads the command line, as UTF-8, into `options` (ReadCommandLine). Returns -1 to run the dialog,
+// or else the exit status: 0 after --help or --version, 1 when that text could not be written, 2
+// after a bad option (or a command line that cannot be read).
+int ReadWideCommandLine(StartOptions* options) {
     int argc = 0;
     LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
     int bytes = 0;
@@ -139,8 +140,7 @@ int ReadCommandLine() {
     char** argv = wide == NULL ? NULL
                                : static_cast<char**>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
                                                                sizeof(char*) * (argc + 1) + bytes));
-    char text[1024] = "zundrel: the command line cannot be read\n";
-    int parsed = kOptionsBad;
+    int ended = 2;
     if (argv != NULL) {
         char* at = reinterpret_cast<char*>(argv + argc + 1);
         char* end = at + bytes;
@@ -150,30 +150,37 @@ int ReadCommandLine() {
                                       NULL) +
                   1;
         }
-        parsed = ParseOptions(argc, argv, &g_options, text, sizeof text);
+        ended = ReadCommandLine(argc, argv, options);
         HeapFree(GetProcessHeap(), 0, argv);
+    } else {
+        FrontPrint(1, "zundrel: the command line cannot be read\n");
     }
     if (wide != NULL) {
         LocalFree(wide);
     }
-    if (parsed == kOptionsRun && g_options.headless) {
-        strcpy(text, "zundrel: --headless is for the Linux program only\n");
-        parsed = kOptionsBad;
-    }
-    if (parsed == kOptionsBad) {
-        WriteStd(STD_ERROR_HANDLE, text);
-        return 2;
-    }
-    return parsed == kOptionsRun ? -1 : WriteStd(STD_OUTPUT_HANDLE, text) ? 0 : 1;
+    return ended;
 }
 
-INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+// The dialog's procedure; `lparam` of WM_INITDIALOG is the command line's StartOptions.
+INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
-        case WM_INITDIALOG:
+        case WM_INITDIALOG: {
             g_dialog = dialog;
             AttachPortTip(dialog);
-            ApplyStartOptions(dialog);
+            // The command line's log path in its field (the field's change hands it to the log).
+            wchar_t path[kLogPathCapacity];
+            const StartOptions* options = reinterpret_cast<const StartOptions*>(lparam);
+            if (MultiByteToWideChar(CP_UTF8, 0, options->logPath, -1, path, kLogPathCapacity) > 0) {
+                SetDlgItemTextW(dialog, IDC_LOG_PATH, path);
+            }
             ControlStart();
+            SetTimer(dialog, kEverySecondTimer, 1000, NULL);
+            return TRUE;
+        }
+        case WM_TIMER:
+            if (wparam == kEverySecondTimer) {
+                ControlEverySecond();
+            }
             return TRUE;
         case kShowStatusMessage:
             ShowPendingStatus(dialog);
@@ -183,6 +190,7 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
             WORD code = HIWORD(wparam);
             switch (id) {
                 case IDCANCEL:
+                    KillTimer(dialog, kEverySecondTimer);
                     ControlEnd();
                     EndDialog(dialog, 0);
                     return TRUE;
@@ -204,6 +212,11 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
                         ControlRefreshPorts();  // one registry read
                     }
                     return FALSE;
+                case IDC_LOG_PATH:
+                    if (code == EN_CHANGE) {
+                        OnLogPathChanged(dialog);
+                    }
+                    return FALSE;
                 default:
                     return FALSE;  // OK (the Enter key) included: it does not close the dialog
             }
@@ -215,26 +228,26 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
 
 }  // namespace
 
-void ViewCheckSpeed(unsigned speed) {
+void FrontCheckSpeed(unsigned speed) {
     CheckDlgButton(g_dialog, speed == 9600 ? IDC_SPEED_9600 : IDC_SPEED_38400, BST_CHECKED);
 }
 
-void ViewAddPortItem(const char* label) {
+void FrontAddPortItem(const char* label) {
     SendDlgItemMessageA(g_dialog, IDC_PORT_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label));
 }
 
-void ViewSelectPortItem(int index) {
+void FrontSelectPortItem(int index) {
     SendDlgItemMessageA(g_dialog, IDC_PORT_LIST, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
-void ViewRemovePortItems(int from) {
+void FrontRemovePortItems(int from) {
     LRESULT n = SendDlgItemMessageA(g_dialog, IDC_PORT_LIST, CB_GETCOUNT, 0, 0);
     while (n > from) {
         SendDlgItemMessageA(g_dialog, IDC_PORT_LIST, CB_DELETESTRING, static_cast<WPARAM>(--n), 0);
     }
 }
 
-void ViewSetPortTip(const char* text) {
+void FrontSetPortTip(const char* text) {
     char copy[192];
     lstrcpynA(copy, text, sizeof copy);
     TOOLINFOA tool = PortTool(g_dialog, copy);
@@ -243,9 +256,9 @@ void ViewSetPortTip(const char* text) {
 
 // The reader's message box ends with the reader itself (WatchBox), which ClosePort awaits: no box
 // is left to take down.
-void PanelDismissErrorBox() {}
+void FrontDismissErrorBox() {}
 
-void PanelSetStatus(const char* label) {
+void FrontSetStatus(const char* label) {
     HWND dialog = g_dialog;
     if (dialog == NULL) {
         return;
@@ -260,21 +273,7 @@ void PanelSetStatus(const char* label) {
     PostMessageA(dialog, kShowStatusMessage, 0, 0);
 }
 
-size_t PanelGetLogPath(char* buf, size_t size) {
-    buf[0] = '\0';
-    HWND field = GetDlgItem(g_dialog, IDC_LOG_PATH);
-    DWORD_PTR copied = 0;
-    if (field == NULL ||
-        !SendMessageTimeoutA(field, WM_GETTEXT, size, reinterpret_cast<LPARAM>(buf), SMTO_NORMAL,
-                             kLogFieldWaitMs, &copied)) {
-        buf[0] = '\0';
-        return 0;
-    }
-    buf[size - 1] = '\0';
-    return strlen(buf);
-}
-
-void PanelShowError(const char* text) {
+void FrontShowError(const char* text) {
     if (ReaderStopRaised()) {
         return;
     }
@@ -286,17 +285,19 @@ void PanelShowError(const char* text) {
 }
 
 // The dialog stays silent about the log, as it always has: no box, no line.
-void PanelLogStateChanged(const char*) {}
+void FrontLogStateChanged(const char*) {}
 
 // Shows the control dialog and returns 0 when the user has closed it; see ReadCommandLine for the
 // statuses of a command line that ends the program at once.
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    int ended = ReadCommandLine();
+    StartOptions options;
+    int ended = ReadWideCommandLine(&options);
     if (ended >= 0) {
         return ended;
     }
     // The wide form keeps the template's Japanese texts intact whatever the system's code page.
-    INT_PTR code = DialogBoxParamW(instance, L"ZUNDRDLG", NULL, ControlDialogProc, 0);
+    INT_PTR code = DialogBoxParamW(instance, L"ZUNDRDLG", NULL, ControlDialogProc,
+                                   reinterpret_cast<LPARAM>(&options));
     g_dialog = NULL;
     FreeStatus(InterlockedExchangePointer(&g_pendingStatus, NULL));
     return static_cast<int>(code);

@@ -12,6 +12,11 @@ constexpr char kUnknownCommand[] = "unkown command";
 // the port is being closed, so an interrupted command never answers.
 void SendFrame(const uint8_t* bytes, size_t n);
 
+// Sends the reply frame of class `frameClass` and command `command` carrying the `n` bytes of
+// `params` (at most kMaxFrameLength - 1): its reserved byte 0 and its length byte, 1 + n, are
+// filled in here.
+void SendReply(uint8_t frameClass, uint8_t command, const uint8_t* params, size_t n);
+
 // Reports `frame` as an unknown command: status "unkown command!" and a modal error box naming its
 // class and command bytes. Sends no reply; returns when the box is gone.
 void ReportUnknownCommand(const uint8_t* frame);
