@@ -8,38 +8,16 @@ import tempfile
 import termios
 import time
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
+import kit  # noqa: E402  (the tests' sandbox: a private /dev, an empty resolver file)
+
 PORTS = ["ttyS0", "ttyS1", "ttyS2", "ttyS3"]
-NODES = ["null", "zero", "full", "random", "urandom", "tty", "ptmx"]
 
 
-def run(*args):
-    subprocess.run(args, check=True)
-
-
-def private_dev(root):
-    """A tmpfs /dev with the usual nodes and this benchmark's pseudo-terminals as the serial ports.
-    Refuses to run unless this process has a mount namespace of its own."""
-    if os.readlink("/proc/self/ns/mnt") == os.readlink("/proc/%d/ns/mnt" % os.getppid()):
-        raise SystemExit("not in a private mount namespace (run startup_bench.sh): refusing")
-    dev = os.path.join(root, "dev")
-    os.mkdir(dev)
-    run("mount", "-t", "tmpfs", "-o", "mode=755", "zundrel-bench-dev", dev)
-    for name in NODES:
-        open(os.path.join(dev, name), "w").close()
-        run("mount", "--bind", "/dev/" + name, os.path.join(dev, name))
-    for sub in ["pts", "shm"]:
-        os.mkdir(os.path.join(dev, sub))
-    run("mount", "--bind", "/dev/pts", os.path.join(dev, "pts"))
-    masters = {}
-    for name in PORTS:
-        master, slave = os.openpty()
-        masters[name] = (master, slave)
-        open(os.path.join(dev, name), "w").close()
-        run("mount", "--bind", os.ttyname(slave), os.path.join(dev, name))
-    run("mount", "--move", dev, "/dev")
-    for name, (master, slave) in masters.items():
-        if os.stat("/dev/" + name).st_rdev != os.fstat(slave).st_rdev:
-            raise SystemExit("/dev/%s is not ours: refusing" % name)
+def private_dev():
+    """The tests' private /dev with this benchmark's pseudo-terminals as the serial ports."""
+    masters = {name: os.openpty() for name in PORTS}
+    kit.private_dev([(name, os.ttyname(slave)) for name, (_, slave) in masters.items()])
     return masters
 
 
@@ -93,7 +71,7 @@ def one_run(program, masters, home):
 def main():
     program, runs = sys.argv[1], int(sys.argv[2])
     with tempfile.TemporaryDirectory() as root:
-        masters = private_dev(root)
+        masters = private_dev()
         home = os.path.join(root, "home")
         os.mkdir(home)
         results = [one_run(program, masters, home) for _ in range(runs)]

@@ -1,17 +1,5 @@
-# Conversation transcripts (tests/transcripts/*.txt) and the one runner that plays them.
-#
-# A transcript line is one exchange with the device, or an action of the TCP peer:
-#     DEVICE BYTES -> REPLY ["status label"] [box "text"] [pause MS] [after MS]
-#     peer send|expect BYTES      the peer sends, or must receive exactly, these bytes
-#     peer close|reset|gone       the peer closes, resets, or must see the device close
-# Bytes: hexadecimal pairs; XX*N repeats; 'text' is ASCII ('text'*N repeats); {port} is the peer's
-# TCP port and {closed} a port nobody listens on (two bytes, least significant first); {self} is
-# the PC's own IPv4 address. | ends a chunk (the next is written once the port has taken this one
-# in); bytes in ( ) are dropped unlogged. REPLY is what the device must get back, or - for none. A
-# label means the frame was dispatched: its 'R' log line holds every logged byte since the last
-# one, and its reply an 'S' line; the traffic log is checked byte for byte at the end. "pause" is
-# a pause the core asks for, "after" how long the reply took. "levels core serial" at the top
-# limits a transcript to those levels.
+# The one runner of the conversation transcripts (tests/transcripts/*.txt, whose format
+# tests/transcripts/README.md describes): it reads them and plays them at every level.
 #
 # Replays (--replays N) play each transcript N more times with the device's chunks cut at random
 # points and the peer's sends cut into segments paced by pauses shorter than the receive wait, sent
@@ -21,42 +9,17 @@
 # Usage: transcripts.py core|serial HARNESS [--replays N] [--seed S] TRANSCRIPT...
 #        transcripts.py headless ZUNDREL TRANSCRIPT...   (the program itself, headless, no display)
 
-import contextlib
-import fcntl
 import os
-import queue
 import random
 import re
-import select
-import signal
-import socket
-import struct
-import subprocess
 import sys
 import tempfile
 import termios
-import threading
 import time
 
+from kit import Peer, Program, Pty, asleep, hexs, read_count, run_cases, wait_for
+
 TOKEN = re.compile(r'"[^"]*"|\'[^\']*\'(?:\*\d+)?|[()|#]|[^\s()|#]+')
-
-
-def hexs(data):
-    return " ".join("%02X" % b for b in data)
-
-
-def wait_for(what, check, timeout=5.0, step=0.01):
-    # Polls `check` until it returns a true value, which is returned; fails naming `what`.
-    deadline = time.monotonic() + timeout
-    while True:
-        try:
-            value = check()
-            if value:
-                return value
-        except Exception as error:  # noqa: BLE001 (GUI objects come and go)
-            value = error
-        assert time.monotonic() < deadline, "timed out waiting for %s (last: %r)" % (what, value)
-        time.sleep(step)
 
 
 def expand(token, env):
@@ -109,214 +72,6 @@ def parse(path, env, lines=None):
         elif tokens:
             steps.append((where, Exchange(tokens, env)))
     return levels, steps
-
-
-class Peer:
-    # The TCP host the device talks to, on 127.0.0.1; accepts the device's connection when it
-    # first acts on it. Given `rng`, it acts on a thread of its own, in order, while the device goes
-    # on, and sends in random segments with pauses of up to 150 ms between them.
-    def __init__(self, rng=None):
-        self.rng, self.actions, self.failure = rng, queue.Queue(), None
-        if rng:
-            self.thread = threading.Thread(target=self.paced, daemon=True)
-            self.thread.start()
-        self.server = socket.create_server(("127.0.0.1", 0))
-        self.server.settimeout(5)
-        self.conn = None
-        with socket.create_server(("127.0.0.1", 0)) as unused:
-            closed = unused.getsockname()[1]
-        self.env = {"port": struct.pack("<H", self.server.getsockname()[1]),
-                    "closed": struct.pack("<H", closed),
-                    "self": socket.inet_aton(socket.gethostbyname(socket.gethostname()))}
-
-    def paced(self):
-        for action, data in iter(self.actions.get, None):
-            try:
-                self.failure or self.do(action, data)
-            except Exception as error:  # noqa: BLE001 (reported by finish())
-                self.failure = error
-
-    def act(self, action, data):
-        return self.actions.put((action, data)) if self.rng else self.do(action, data)
-
-    def finish(self):  # waits for the peer's last action; raises what went wrong in one
-        if self.rng:
-            self.actions.put(None)
-            self.thread.join(30)
-            assert not self.failure, "peer: %s" % self.failure
-
-    def do(self, action, data):
-        if self.conn is None:
-            self.conn = self.server.accept()[0]
-            self.conn.settimeout(5)
-            self.conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-        while action == "send" and self.rng and len(data) > 1:
-            cut = self.rng.randrange(1, len(data))
-            self.conn.sendall(data[:cut])
-            data = data[cut:]
-            time.sleep(self.rng.random() * 0.15)  # a pause between segments, not a wait for them
-        if action == "send":
-            return self.conn.sendall(data)
-        if action == "expect":
-            got = self.conn.recv(len(data), socket.MSG_WAITALL) if data else b""
-            assert got == data, "peer got %s, expected %s" % (hexs(got), hexs(data))
-            return
-        if action == "reset":
-            self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        elif action == "gone":
-            with contextlib.suppress(ConnectionResetError):
-                assert self.conn.recv(1) == b"", "peer: the device did not close"
-        self.conn.close()
-        self.conn = None
-
-    def close(self):
-        for s in (self.conn, self.server):
-            if s is not None:
-                s.close()
-
-
-def stalled_port():
-    # A listener on 127.0.0.1 whose full backlog never answers a connect: its sockets (to close)
-    # and its port, two bytes, least significant first.
-    stalled = socket.create_server(("127.0.0.1", 0), backlog=0)
-    fillers = [socket.socket() for _ in range(3)]
-    for filler in fillers:
-        filler.setblocking(False)
-        filler.connect_ex(stalled.getsockname())
-    return [stalled] + fillers, struct.pack("<H", stalled.getsockname()[1])
-
-
-class Pty:
-    # A pseudo-terminal: the test is the device on its master, the program opens the slave.
-    def __init__(self):
-        self.master, self.slave = os.openpty()
-        self.path = os.ttyname(self.slave)
-        os.set_blocking(self.master, False)
-
-    def write(self, data):
-        os.write(self.master, data)
-
-    def taken(self):  # the port has read everything written to it
-        return struct.unpack("i", fcntl.ioctl(self.slave, termios.FIONREAD, b"\0" * 4))[0] == 0
-
-    def read(self, n, timeout=5.0):  # n bytes, or what arrived within `timeout`
-        got, deadline = b"", time.monotonic() + timeout
-        while len(got) < n and select.select([self.master], [], [],
-                                             max(0, deadline - time.monotonic()))[0]:
-            try:
-                got += os.read(self.master, n - len(got))
-            except BlockingIOError:
-                pass
-        return got
-
-    def speed(self):
-        return termios.tcgetattr(self.slave)[5]
-
-    def set_speed(self, code):
-        attrs = termios.tcgetattr(self.slave)
-        attrs[4] = attrs[5] = code
-        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
-
-    def close(self):
-        for fd in (self.master, self.slave):
-            with contextlib.suppress(OSError):  # the test may have closed the master: switched off
-                os.close(fd)
-
-
-def sandboxed(args):
-    # `args` run with no display, in a private mount namespace in which the resolver file is empty
-    # (asking 127.0.0.1) and /dev/ttyS0 to /dev/ttyS3 are /dev/null: no lookup leaves the machine,
-    # no real port opens.
-    return ["env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "unshare", "-m", "--propagation",
-            "private"] + ["-r"] * (os.getuid() != 0) + [
-        "sh", "-c", 'mount --bind /dev/null /etc/resolv.conf && for t in /dev/ttyS0 /dev/ttyS1 '
-        '/dev/ttyS2 /dev/ttyS3; do [ ! -e $t ] || mount --bind /dev/null $t || exit 1; done && '
-        'exec "$@"', "sh"] + args
-
-
-class Program:
-    # A harness (tests/harness.cpp) speaking its command lines; or, given ARGS, the program itself
-    # run as `zundrel --headless ARGS`, sandboxed and with no display, its time-stamped lines on
-    # stdout and stderr read as the events "status LINE" and "box LINE". Every one started is ended
-    # by end_all() whatever happened.
-    STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ")
-    running = []
-
-    def __init__(self, program, *args, out=subprocess.PIPE):  # out: where its lines go instead
-        self.headless = bool(args)
-        self.process = subprocess.Popen(
-            sandboxed([program, "--headless", *args]) if args else [program], stdin=subprocess.PIPE,
-            stdout=out, stderr=out if args else None)
-        Program.running.append(self.process)
-        self.buffers = {s: b"" for s in (self.process.stdout, self.process.stderr) if s}
-        self.lines, self.events = [], []
-
-    def wait(self, word, timeout=10.0):
-        # Reads lines until one starts with `word`, which is returned; keeps the events before. A
-        # program's stdout and stderr are two streams: a line of one may overtake the other's.
-        deadline = time.monotonic() + timeout
-        for line in self.events if self.headless else []:
-            if line.split(" ")[0] == word:
-                return self.events.pop(self.events.index(line))
-        while True:
-            while not self.lines:
-                left = deadline - time.monotonic()
-                ready = left > 0 and select.select(list(self.buffers), [], [], left)[0]
-                assert ready, "the program did not answer (events: %r)" % self.events
-                for stream in ready:
-                    data = os.read(stream.fileno(), 65536)
-                    assert data, "the program ended (exit code %r)" % self.process.wait(5)
-                    *lines, self.buffers[stream] = (self.buffers[stream] + data).split(b"\n")
-                    for line in map(bytes.decode, lines):
-                        if self.headless:
-                            assert self.STAMP.match(line), "no time stamp: %r" % line
-                            kind = "status " if stream is self.process.stdout else "box "
-                            line = kind + line[24:]
-                        self.lines.append(line)
-            line = self.lines.pop(0)
-            if line.split(" ")[0] == word:
-                return line
-            self.events.append(line)
-
-    def command(self, text, timeout=10.0):
-        self.process.stdin.write(text.encode() + b"\n")
-        self.process.stdin.flush()
-        return self.wait(text.split(" ")[0], timeout)
-
-    def end(self, number=signal.SIGTERM):
-        # A harness ends with 0 when its input ends; the program with 0 within 200 ms of `number`.
-        assert self.events == [], "events after the last exchange: %r" % self.events
-        start = time.monotonic()
-        self.process.send_signal(number) if self.headless else self.process.stdin.close()
-        assert self.process.wait(10) == 0, "exit status %d" % self.process.returncode
-        ms = (time.monotonic() - start) * 1000
-        assert ms < 200 or not self.headless, "ended %d ms after the signal" % ms
-
-    @staticmethod
-    def end_all():
-        for process in Program.running:
-            if process.poll() is None:
-                process.kill()
-            process.wait(10)
-        Program.running.clear()
-
-
-def read_count(pid):  # the bytes process `pid` has read so far, from any descriptor
-    return int(re.search(rb"rchar: (\d+)", open("/proc/%d/io" % pid, "rb").read())[1])
-
-
-def asleep(pid):  # a program that waits as it should uses next to nothing in 300 ms
-    stat = "/proc/%d/stat" % pid  # its fields 14 and 15: user and system time, in clock ticks
-    ticks = lambda: sum(map(int, open(stat).read().rpartition(")")[2].split()[11:13]))  # noqa
-    before = ticks()
-    time.sleep(0.3)  # the measuring window
-    ms = (ticks() - before) * 1000 / os.sysconf("SC_CLK_TCK")
-    assert ms < 20, "used %d ms of CPU in 300 ms" % ms
-
-
-def usage(pid):  # open descriptors and resident KiB of process `pid`
-    pages = int(open("/proc/%d/statm" % pid).read().split()[1])
-    return len(os.listdir("/proc/%d/fd" % pid)), pages * os.sysconf("SC_PAGESIZE") // 1024
 
 
 class Target:
@@ -414,30 +169,17 @@ def play(path, target, log_path):
         peer.close()
 
 
-def run_cases(cases):
-    # Runs (name, function) cases one after the other, reports each, ends every program after
-    # each, and closes with the plain count line. Returns the exit status.
-    failed = 0
-    for name, case in cases:
-        try:
-            case()
-            print("ok     " + name, flush=True)
-        except Exception as error:  # noqa: BLE001 (a failed case is reported, the others go on)
-            failed += 1
-            print("FAILED %s: %s: %s" % (name, type(error).__name__, error), flush=True)
-        finally:
-            Program.end_all()
-    print("%d passed, %d failed" % (len(cases) - failed, failed))
-    return 1 if failed or not cases else 0
-
-
 def play_at(level, program, path, seed=None):
     with tempfile.TemporaryDirectory() as tmp:
         log, pty = os.path.join(tmp, "traffic log.txt"), Pty() if level != "core" else None
-        if level == "headless":
+        if level == "headless":  # its port missing at the start: tried every second, asleep between
             pty.set_speed(termios.B9600)
-            program = Program(program, "--port", pty.path, "--speed", "38400", "--log", log)
-            assert program.wait("box") == "box %s: open at 38400 bit/s" % pty.path
+            link = os.path.join(tmp, "usb-Device-if00")
+            program = Program(program, "--port", link, "--speed", "38400", "--log", log)
+            assert program.wait("box") == "box %s: not present" % link
+            asleep(program.process.pid)
+            os.symlink(pty.path, link)
+            assert program.wait("box") == "box %s: open at 38400 bit/s" % link
             assert pty.speed() == termios.B38400, "the port's speed"
         else:
             program = Program(program)

@@ -13,7 +13,8 @@ import time
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, TESTS)
-from transcripts import Program, Pty, Target, play, run_cases, stalled_port, wait_for  # noqa
+from kit import Program, stalled_port, wait_for  # noqa: E402
+from transcripts import Target, play  # noqa: E402
 
 TRANSCRIPTS = os.path.join(TESTS, "transcripts")
 POWER_OFF, STATUS = bytes.fromhex("0F 00 01 FF"), ("02 00 01 01", "02 00 02 02 02")
@@ -74,7 +75,7 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
     wait_for("COM1 opened at 9600 bit/s", lambda: com1.speed() == termios.B9600, timeout=30)
     assert driver.status() == "", "the status field is empty at start"
 
-    for name in sorted(os.listdir(TRANSCRIPTS)):
+    for name in sorted(n for n in os.listdir(TRANSCRIPTS) if n.endswith(".txt")):
         if "\nlevels " not in "\n" + open(os.path.join(TRANSCRIPTS, name)).read():
             play(os.path.join(TRANSCRIPTS, name), ProgramTarget(driver, com1, every_label),
                  os.path.join(tmp, name + ".log"))

@@ -12,7 +12,9 @@ import tempfile
 import termios
 from functools import partial, partialmethod
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path[:0] = [os.path.join(HERE, ".."), os.path.join(HERE, "..", "e2e")]
+import kit  # noqa: E402
 import scenario  # noqa: E402
 
 COMS = (1, 2, 3, 4, 7, 12)  # mapped to the test's ptys
@@ -59,7 +61,7 @@ def every_port(d, ptys, tmp):
     assert items[:4] == ["COM%d:" % n for n in range(1, 5)] and numbers == sorted(set(numbers)) \
         and {7, 12} <= set(numbers), items
     d.pick_port(items.index("COM12:"))
-    scenario.wait_for("COM12 at 9600", lambda: ptys[5].speed() == termios.B9600, 30)
+    kit.wait_for("COM12 at 9600", lambda: ptys[5].speed() == termios.B9600, 30)
     scenario.answered(ptys[5], *scenario.STATUS)
     assert d.tip() == "COM12: open at 9600 bit/s"
     # Windows refuses a port another program holds as access denied, which Wine does not do for
@@ -85,12 +87,9 @@ def reg(env, *lines):  # adds the keys and values of these .reg file lines to th
 
 
 def test(exe, probe, artefacts, tmp, env):
-    # In a mount namespace of its own (see CMakeLists.txt), the resolver's file is emptied: a
-    # lookup asks 127.0.0.1 and never a name server elsewhere.
-    assert os.readlink("/proc/self/ns/mnt") != os.readlink("/proc/%d/ns/mnt" % os.getppid())
-    subprocess.run(["mount", "--bind", "/dev/null", "/etc/resolv.conf"], check=True)
+    ptys = [kit.Pty() for _ in COMS]  # made first: no pty can be made in the private /dev
+    kit.private_dev()  # in a mount namespace of its own (see CMakeLists.txt): no /dev/ttyS*
     run(env, "wineboot", "-u", timeout=240, check=True)
-    ptys = [scenario.Pty() for _ in COMS]
     for n, pty in zip(COMS, ptys):  # a raw pty at a speed the program never sets, through a link
         pty.set_speed(termios.B1200)
         os.symlink(pty.path, "%s/com%d" % (tmp, n))
@@ -103,8 +102,8 @@ def test(exe, probe, artefacts, tmp, env):
     # The mapping is applied when Wine next starts; the program is started only once every COM
     # port is the test's, so it can never reach a real serial device.
     run(env, "wineserver", "-w")
-    run(env, "wine", "reg", "query", "HKLM\\Software\\Wine\\Ports")
-    scenario.wait_for("the COM ports mapped to the test's ptys", lambda: all(os.readlink(
+    run(env, "wine", "reg", "query", "HKLM\\Software\\Wine\\Ports")  # Wine starts: maps them
+    kit.wait_for("the COM ports mapped to the test's ptys", lambda: all(os.readlink(
         "%s/dosdevices/com%d" % (env["WINEPREFIX"], n)) == "%s/com%d" % (tmp, n) for n in COMS), 20)
     os.mkdir(os.path.join(tmp, "app"))  # the program alone in its folder: no DLL beside it
     app, probe = shutil.copy(exe, os.path.join(tmp, "app")), shutil.copy(probe, tmp)
@@ -125,7 +124,7 @@ def test(exe, probe, artefacts, tmp, env):
     scenario.preselected(ptys[4], log, d)
     every_port(d, ptys, tmp)
     ptys[0].write(bytes.fromhex("11 00 01 02"))
-    assert scenario.wait_for("the box", d.box, 20) == "unkown command (11:02)"
+    assert kit.wait_for("the box", d.box, 20) == "unkown command (11:02)"
     d.ask("cancel")
     assert d.program.wait(timeout=30) == 0 and d.box() is None
 
@@ -137,7 +136,7 @@ def main(exe, probe, shim, artefacts):
                    WINEDLLOVERRIDES="mscoree,mshtml=", LANG="C.UTF-8", LC_ALL="C.UTF-8",
                    LD_PRELOAD=os.path.abspath(shim))
         try:
-            return scenario.run_cases([("the Windows program", partial(test, exe, probe, artefacts,
+            return kit.run_cases([("the Windows program", partial(test, exe, probe, artefacts,
                                                                        tmp, env))])
         finally:
             run(env, "wineserver", "-k", timeout=60)

@@ -1,0 +1,286 @@
+# The test kit every level shares: waiting, the device's pseudo-terminal, the TCP peer, the
+# programs under test, the sandbox they run in, and the runner of named cases.
+#
+# Usage: kit.py PROGRAM ARGS...   runs PROGRAM in a private /dev without ports (see sandboxed)
+
+import contextlib
+import fcntl
+import os
+import queue
+import re
+import select
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import termios
+import threading
+import time
+
+NODES = "null zero full random urandom tty ptmx pts shm".split()
+
+
+def hexs(data):
+    return " ".join("%02X" % b for b in data)
+
+
+def wait_for(what, check, timeout=5.0, step=0.01):
+    # Polls `check` until it returns a true value, which is returned; fails naming `what`.
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            value = check()
+            if value:
+                return value
+        except Exception as error:  # noqa: BLE001 (GUI objects come and go)
+            value = error
+        assert time.monotonic() < deadline, "timed out waiting for %s (last: %r)" % (what, value)
+        time.sleep(step)
+
+
+class Peer:
+    # The TCP host the device talks to, on 127.0.0.1; accepts the device's connection when it
+    # first acts on it. Given `rng`, it acts on a thread of its own, in order, while the device goes
+    # on, and sends in random segments with pauses of up to 150 ms between them.
+    def __init__(self, rng=None):
+        self.rng, self.actions, self.failure = rng, queue.Queue(), None
+        if rng:
+            self.thread = threading.Thread(target=self.paced, daemon=True)
+            self.thread.start()
+        self.server = socket.create_server(("127.0.0.1", 0))
+        self.server.settimeout(5)
+        self.conn = None
+        with socket.create_server(("127.0.0.1", 0)) as unused:
+            closed = unused.getsockname()[1]
+        self.env = {"port": struct.pack("<H", self.server.getsockname()[1]),
+                    "closed": struct.pack("<H", closed),
+                    "self": socket.inet_aton(socket.gethostbyname(socket.gethostname()))}
+
+    def paced(self):
+        for action, data in iter(self.actions.get, None):
+            try:
+                self.failure or self.do(action, data)
+            except Exception as error:  # noqa: BLE001 (reported by finish())
+                self.failure = error
+
+    def act(self, action, data):
+        return self.actions.put((action, data)) if self.rng else self.do(action, data)
+
+    def finish(self):  # waits for the peer's last action; raises what went wrong in one
+        if self.rng:
+            self.actions.put(None)
+            self.thread.join(30)
+            assert not self.failure, "peer: %s" % self.failure
+
+    def do(self, action, data):
+        if self.conn is None:
+            self.conn = self.server.accept()[0]
+            self.conn.settimeout(5)
+            self.conn.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        while action == "send" and self.rng and len(data) > 1:
+            cut = self.rng.randrange(1, len(data))
+            self.conn.sendall(data[:cut])
+            data = data[cut:]
+            time.sleep(self.rng.random() * 0.15)  # a pause between segments, not a wait for them
+        if action == "send":
+            return self.conn.sendall(data)
+        if action == "expect":
+            got = self.conn.recv(len(data), socket.MSG_WAITALL) if data else b""
+            assert got == data, "peer got %s, expected %s" % (hexs(got), hexs(data))
+            return
+        if action == "reset":
+            self.conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        elif action == "gone":
+            with contextlib.suppress(ConnectionResetError):
+                assert self.conn.recv(1) == b"", "peer: the device did not close"
+        self.conn.close()
+        self.conn = None
+
+    def close(self):
+        for s in (self.conn, self.server):
+            if s is not None:
+                s.close()
+
+
+def stalled_port():
+    # A listener on 127.0.0.1 whose full backlog never answers a connect: its sockets (to close)
+    # and its port, two bytes, least significant first.
+    stalled = socket.create_server(("127.0.0.1", 0), backlog=0)
+    fillers = [socket.socket() for _ in range(3)]
+    for filler in fillers:
+        filler.setblocking(False)
+        filler.connect_ex(stalled.getsockname())
+    return [stalled] + fillers, struct.pack("<H", stalled.getsockname()[1])
+
+
+class Pty:
+    # A pseudo-terminal: the test is the device on its master, the program opens the slave.
+    def __init__(self):
+        self.master, self.slave = os.openpty()
+        self.path = os.ttyname(self.slave)
+        os.set_blocking(self.master, False)
+
+    def write(self, data):
+        os.write(self.master, data)
+
+    def taken(self):  # the port has read everything written to it
+        return struct.unpack("i", fcntl.ioctl(self.slave, termios.FIONREAD, b"\0" * 4))[0] == 0
+
+    def read(self, n, timeout=5.0):  # n bytes, or what arrived within `timeout`
+        got, deadline = b"", time.monotonic() + timeout
+        while len(got) < n and select.select([self.master], [], [],
+                                             max(0, deadline - time.monotonic()))[0]:
+            try:
+                got += os.read(self.master, n - len(got))
+            except BlockingIOError:
+                pass
+        return got
+
+    def speed(self):
+        return termios.tcgetattr(self.slave)[5]
+
+    def set_speed(self, code):
+        attrs = termios.tcgetattr(self.slave)
+        attrs[4] = attrs[5] = code
+        termios.tcsetattr(self.slave, termios.TCSANOW, attrs)
+
+    def close(self):
+        for fd in (self.master, self.slave):
+            with contextlib.suppress(OSError):  # the test may have closed the master: switched off
+                os.close(fd)
+
+
+def private_dev(ports=()):
+    # Gives this process, which must have a mount namespace of its own, a /dev of its own: the usual
+    # nodes, and as serial ports only `ports` (name, the pty or file it is); and an empty resolver
+    # file, so that a lookup asks 127.0.0.1 and never a name server elsewhere. Every level runs the
+    # programs in one. No pty can be made in it: make them first.
+    if os.readlink("/proc/self/ns/mnt") == os.readlink("/proc/%d/ns/mnt" % os.getppid()):
+        raise SystemExit("not in a private mount namespace: refusing")
+    dev = tempfile.mkdtemp(prefix="zundrel-dev-")
+    mount = lambda *args: subprocess.run(["mount", *args], check=True)  # noqa: E731
+    mount("-t", "tmpfs", "-o", "mode=755", "zundrel-dev", dev)
+    for name, source in [(n, "/dev/" + n) for n in NODES] + list(ports):
+        node = os.path.join(dev, name)
+        os.mkdir(node) if os.path.isdir(source) else open(node, "w").close()
+        mount("--bind", source, node)
+    for name, fd in (("fd", ""), ("stdin", "/0"), ("stdout", "/1"), ("stderr", "/2")):
+        os.symlink("/proc/self/fd" + fd, os.path.join(dev, name))
+    mount("--move", dev, "/dev")
+    mount("--bind", "/dev/null", "/etc/resolv.conf")
+    os.rmdir(dev)
+    for name, source in ports:
+        assert os.stat("/dev/" + name).st_rdev == os.stat(source).st_rdev, "/dev/" + name
+
+
+def sandboxed(args):  # `args` run with no display, in a private /dev (private_dev) without ports
+    return ["env", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "unshare", "-m", "--propagation",
+            "private"] + ["-r"] * (os.getuid() != 0) + [sys.executable, __file__] + args
+
+
+class Program:
+    # A harness (tests/harness.cpp) speaking its command lines; or, given ARGS, the program itself
+    # run as `zundrel --headless ARGS`, sandboxed and with no display, its time-stamped lines on
+    # stdout and stderr read as the events "status LINE" and "box LINE". Every one started is ended
+    # by end_all() whatever happened.
+    STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ")
+    running = []
+
+    def __init__(self, program, *args, out=subprocess.PIPE):  # out: where its lines go instead
+        self.headless = bool(args)
+        self.process = subprocess.Popen(
+            sandboxed([program, "--headless", *args]) if args else [program], stdin=subprocess.PIPE,
+            stdout=out, stderr=out if args else None)
+        Program.running.append(self.process)
+        self.buffers = {s: b"" for s in (self.process.stdout, self.process.stderr) if s}
+        self.lines, self.events = [], []
+
+    def wait(self, word, timeout=10.0):
+        # Reads lines until one starts with `word`, which is returned; keeps the events before. A
+        # program's stdout and stderr are two streams: a line of one may overtake the other's.
+        deadline = time.monotonic() + timeout
+        for line in self.events if self.headless else []:
+            if line.split(" ")[0] == word:
+                return self.events.pop(self.events.index(line))
+        while True:
+            while not self.lines:
+                left = deadline - time.monotonic()
+                ready = left > 0 and select.select(list(self.buffers), [], [], left)[0]
+                assert ready, "the program did not answer (events: %r)" % self.events
+                for stream in ready:
+                    data = os.read(stream.fileno(), 65536)
+                    assert data, "the program ended (exit code %r)" % self.process.wait(5)
+                    *lines, self.buffers[stream] = (self.buffers[stream] + data).split(b"\n")
+                    for line in map(bytes.decode, lines):
+                        if self.headless:
+                            assert self.STAMP.match(line), "no time stamp: %r" % line
+                            kind = "status " if stream is self.process.stdout else "box "
+                            line = kind + line[24:]
+                        self.lines.append(line)
+            line = self.lines.pop(0)
+            if line.split(" ")[0] == word:
+                return line
+            self.events.append(line)
+
+    def command(self, text, timeout=10.0):
+        self.process.stdin.write(text.encode() + b"\n")
+        self.process.stdin.flush()
+        return self.wait(text.split(" ")[0], timeout)
+
+    def end(self, number=signal.SIGINT):
+        # A harness ends with 0 when its input ends; the program with 0 within 200 ms of `number`.
+        assert self.events == [], "events after the last exchange: %r" % self.events
+        start = time.monotonic()
+        self.process.send_signal(number) if self.headless else self.process.stdin.close()
+        assert self.process.wait(10) == 0, "exit status %d" % self.process.returncode
+        ms = (time.monotonic() - start) * 1000
+        assert ms < 200 or not self.headless, "ended %d ms after the signal" % ms
+
+    @staticmethod
+    def end_all():
+        for process in Program.running:
+            if process.poll() is None:
+                process.kill()
+            process.wait(10)
+        Program.running.clear()
+
+
+def read_count(pid):  # the bytes process `pid` has read so far, from any descriptor
+    return int(re.search(rb"rchar: (\d+)", open("/proc/%d/io" % pid, "rb").read())[1])
+
+
+def asleep(pid):  # a program that waits as it should uses next to nothing in 300 ms
+    stat = "/proc/%d/stat" % pid  # its fields 14 and 15: user and system time, in clock ticks
+    ticks = lambda: sum(map(int, open(stat).read().rpartition(")")[2].split()[11:13]))  # noqa
+    before = ticks()
+    time.sleep(0.3)  # the measuring window
+    ms = (ticks() - before) * 1000 / os.sysconf("SC_CLK_TCK")
+    assert ms < 20, "used %d ms of CPU in 300 ms" % ms
+
+
+def usage(pid):  # the descriptors process `pid` has open
+    return len(os.listdir("/proc/%d/fd" % pid))
+
+
+def run_cases(cases):
+    # Runs (name, function) cases one after the other, reports each, ends every program after
+    # each, and closes with the plain count line. Returns the exit status.
+    failed = 0
+    for name, case in cases:
+        try:
+            case()
+            print("ok     " + name, flush=True)
+        except Exception as error:  # noqa: BLE001 (a failed case is reported, the others go on)
+            failed += 1
+            print("FAILED %s: %s: %s" % (name, type(error).__name__, error), flush=True)
+        finally:
+            Program.end_all()
+    print("%d passed, %d failed" % (len(cases) - failed, failed))
+    return 1 if failed or not cases else 0
+
+
+if __name__ == "__main__":
+    private_dev()
+    os.execvp(sys.argv[1], sys.argv[1:])
