@@ -11,6 +11,7 @@
 
 #include "control/controller.h"
 #include "control/options.h"
+#include "ui/dialog_template.h"
 #include "ui/gtk/panel_gtk.h"
 
 extern "C" void zundrel_register_resource(void);
@@ -88,18 +89,21 @@ void LoadStyle() {
 }
 
 // The template's controls, by their ids in zundrel.ui, and their rectangles in dialog units (left,
-// top, width, height). The closed port list is one line high, as an edit field; 79, its height in
-// the template, is the height of the opened list.
+// top, width, height).
 struct TemplateRect {
     const char* id;
     int left, top, width, height;
 };
 constexpr TemplateRect kTemplate[] = {
-    {"port_label", 7, 10, 44, 8},   {"port_list", 54, 7, 48, 14},    {"speed_group", 7, 25, 97, 27},
-    {"speed_9600", 11, 37, 40, 10}, {"speed_38400", 55, 37, 43, 10}, {"log_label", 7, 60, 24, 8},
-    {"log_path", 32, 57, 72, 14},   {"status_group", 7, 75, 97, 29}, {"status", 12, 86, 86, 14},
+    {"port_label", ZUNDRDLG_PORT_LABEL},   {"port_list", ZUNDRDLG_PORT_LIST},
+    {"speed_group", ZUNDRDLG_SPEED_GROUP}, {"speed_9600", ZUNDRDLG_SPEED_9600},
+    {"speed_38400", ZUNDRDLG_SPEED_38400}, {"log_label", ZUNDRDLG_LOG_LABEL},
+    {"log_path", ZUNDRDLG_LOG_PATH},       {"status_group", ZUNDRDLG_STATUS_GROUP},
+    {"status", ZUNDRDLG_STATUS},
 };
-constexpr int kDialogUnits = 111;  // the dialog is 111 x 111 units
+// The closed port list is one line high, as the log field, an edit field, is.
+constexpr int kClosedListHeight = TemplateRect{"", ZUNDRDLG_LOG_PATH}.height;
+constexpr int kDialogSize[] = {ZUNDRDLG_SIZE};
 
 // The Japanese gothic fonts of a Linux desktop are wider than the template's "ＭＳ Ｐゴシック":
 // the dialog unit they give is enlarged by this one factor, so that the template's texts fit. The
@@ -120,7 +124,7 @@ void DialogUnit(GtkWidget* widget, double* across, double* down) {
 }
 
 // Sets each control at its template rectangle, in pixels of the dialog unit derived from the font,
-// and the dialog at 111 x 111 units. Edges are rounded, so neighbouring controls never overlap.
+// and the dialog at its template's size. Edges are rounded, so neighbouring controls never overlap.
 void LayOutDialog(GtkBuilder* builder) {
     GtkLayout* client = GTK_LAYOUT(gtk_builder_get_object(builder, "client"));
     double across;
@@ -130,14 +134,15 @@ void LayOutDialog(GtkBuilder* builder) {
         GtkWidget* control = GTK_WIDGET(gtk_builder_get_object(builder, r.id));
         int left = static_cast<int>(std::lround(r.left * across));
         int top = static_cast<int>(std::lround(r.top * down));
+        int height = strcmp(r.id, "port_list") == 0 ? kClosedListHeight : r.height;
         gtk_widget_set_size_request(
             control, static_cast<int>(std::lround((r.left + r.width) * across)) - left,
-            static_cast<int>(std::lround((r.top + r.height) * down)) - top);
+            static_cast<int>(std::lround((r.top + height) * down)) - top);
         gtk_layout_move(client, control, left, top);
     }
     gtk_widget_set_size_request(GTK_WIDGET(client),
-                                static_cast<int>(std::lround(kDialogUnits * across)),
-                                static_cast<int>(std::lround(kDialogUnits * down)));
+                                static_cast<int>(std::lround(kDialogSize[0] * across)),
+                                static_cast<int>(std::lround(kDialogSize[1] * down)));
 }
 
 // Builds the dialog from its template, lays it out and keeps its controls.
