@@ -181,9 +181,13 @@ void ControlPickPort(int index) {
     ShowPortState();
 }
 
-void ControlEverySecond() {
+int ControlPortWaitedFor() {
     int state = PortState();
-    if (!g_ended && state != kPortOpen && state != kPortLost && state != kPortClosed) {
+    return !g_ended && state != kPortOpen && state != kPortLost && state != kPortClosed ? 1 : 0;
+}
+
+void ControlEverySecond() {
+    if (ControlPortWaitedFor()) {
         OpenPortDevice(g_ports.rows[g_choice.picked].device);
         ShowPortState();
     }

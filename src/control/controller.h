@@ -41,6 +41,10 @@ void ControlPickPort(int index);
 // the port's own wait for its return.
 void ControlEverySecond();
 
+// Returns 1 while the port picked did not open and ControlEverySecond tries it again, 0 otherwise
+// (a program that draws nothing needs no timer then).
+int ControlPortWaitedFor();
+
 // The user clicked the button of `speed`, the one already checked included: sets that speed.
 void ControlSetSpeed(unsigned speed);
 

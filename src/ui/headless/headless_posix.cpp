@@ -179,6 +179,8 @@ int RunHeadless() {
         }
     }
     ControlStart();
+    // While the port is waited for, the controller tries it every second; otherwise the loop
+    // sleeps until a signal or a change of the port's state.
     for (uint64_t tick = MonotonicMillis() + kTickMs;;) {
         uint64_t now = MonotonicMillis();
         if (now >= tick) {
@@ -186,7 +188,8 @@ int RunHeadless() {
             tick = now + kTickMs;
         }
         struct pollfd p[2] = {{signals, POLLIN, 0}, {g_wakeFd, POLLIN, 0}};
-        if (poll(p, 2, static_cast<int>(tick - now)) < 0 && errno != EINTR) {
+        int wait = ControlPortWaitedFor() ? static_cast<int>(tick - now) : -1;
+        if (poll(p, 2, wait) < 0 && errno != EINTR) {
             break;
         }
         if (p[0].revents != 0) {
