@@ -1,0 +1,32 @@
+// A kind of line that the serial port can be, today a terminal: the calls that open it, set it,
+// close it and watch for its return after a loss. The port and its reader thread reach a line only
+// through them, so that another kind of line stands beside the terminal with calls of its own.
+#pragma once
+
+// The calls of one kind of line. The window's thread makes them while no reader thread runs, the
+// reader thread while it runs; the return watch is the reader thread's alone.
+struct LineKind {
+    // Opens the line `name` non-blocking, for this program alone, with nothing pending in it.
+    // Returns its descriptor with kPortOpen in `state`, or -1 with the PortStateCode of the
+    // failure.
+    int (*open)(const char* name, int* state);
+    // Sets the open line `fd` to raw 8N1 at `speed` bit/s. A failure is not reported. Called under
+    // the port's lock.
+    void (*configure)(int fd, unsigned speed);
+    // Closes the line `fd`; with `discard`, what it holds unsent and unread is dropped first.
+    void (*close)(int fd, bool discard);
+    // Starts watching for signs that the lost line `name` may open again, and stores in `wake` a
+    // descriptor that is readable while a sign is pending (-1: none). Returns 1 when every return
+    // gives a sign, 0 when the line must also be looked for on a timer.
+    int (*watchReturn)(const char* name, int* wake);
+    // Takes the pending signs off the watch and watches again. Returns as watchReturn does.
+    int (*drainWatch)();
+    // Ends the watch and frees what it holds.
+    void (*endWatch)();
+};
+
+// The terminal (tty_posix.cpp): a device path, a by-id link or a pseudo-terminal.
+extern const LineKind kTtyLine;
+
+// Returns the kind of line that `name` (a device as OpenPortDevice takes it) names; never null.
+const LineKind* LineKindOf(const char* name);

@@ -1,0 +1,89 @@
+// The reader thread of the Win32 serial port: it waits for the events of the COM port and feeds
+// what arrives to the frame assembly. Every wait also watches the reader stop signal, so ClosePort
+// ends the thread where it waits instead of killing it.
+#include <new>
+
+#include "link/frame_assembly.h"
+#include "serial/line_win32.h"
+#include "serial/port_win32.h"
+#include "serial/serial_port.h"
+#include "wait/stop_signal.h"
+
+namespace {
+
+// Longest wait for a woken event wait to complete before its block is left to the port's close.
+constexpr DWORD kWakeGraceMs = 2000;
+
+// Pause after an event wait that failed at once, so a port whose every call fails does not spin.
+constexpr DWORD kRetryPauseMs = 10;
+
+// One port event wait. Kept on the heap: a wait that does not complete after being woken is left
+// here for the port's close to complete, instead of pointing into the stack of an ended thread.
+struct CommWait {
+    OVERLAPPED ov;
+    DWORD mask;
+};
+
+// Waits for the next event of `port`. Returns the events reported (0 when none or the wait
+// failed), or -1 when the stop signal ends the wait.
+long WaitPortEvent(HANDLE port) {
+    CommWait* wait = new (std::nothrow) CommWait();
+    if (wait == NULL) {
+        return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
+    }
+    wait->ov.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (wait->ov.hEvent == NULL) {
+        delete wait;
+        return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
+    }
+    wait->mask = 0;
+    if (!WaitCommEvent(port, &wait->mask, &wait->ov)) {
+        if (GetLastError() != ERROR_IO_PENDING) {
+            CloseHandle(wait->ov.hEvent);
+            delete wait;
+            return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
+        }
+        if (WaitForHandle(wait->ov.hEvent, kNoTimeLimit) != 1) {
+            // Clearing the event mask wakes the pending wait (it completes with error 995).
+            SetCommMask(port, 0);
+            if (WaitForSingleObject(wait->ov.hEvent, kWakeGraceMs) == WAIT_OBJECT_0) {
+                CloseHandle(wait->ov.hEvent);
+                delete wait;
+            }
+            return -1;
+        }
+        DWORD ignored;
+        GetOverlappedResult(port, &wait->ov, &ignored, FALSE);  // woken or done: done
+    }
+    long events = static_cast<long>(wait->mask);
+    CloseHandle(wait->ov.hEvent);
+    delete wait;
+    return events;
+}
+
+}  // namespace
+
+// It purges nothing: the port was purged once at open, and what the device sent since then is its
+// first request.
+DWORD WINAPI ReaderThread(LPVOID port) {
+    while (!ReaderStopRaised()) {
+        SetCommMask(port, kPortEvents);
+        long events = WaitPortEvent(port);
+        if (events < 0) {
+            break;
+        }
+        if (events & EV_ERR) {
+            DWORD errors;
+            COMSTAT state;
+            ClearCommError(port, &errors, &state);
+        }
+        if (events & EV_RXCHAR) {
+            uint8_t buffer[256];
+            size_t n = ReadPort(buffer, sizeof buffer);
+            if (n > 0) {
+                FeedReceivedBytes(buffer, n);
+            }
+        }
+    }
+    return 0;
+}
