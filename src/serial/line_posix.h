@@ -3,15 +3,15 @@
 // through them, so that another kind of line stands beside the terminal with calls of its own.
 #pragma once
 
-// The calls of one kind of line. The window's thread makes them while no reader thread runs, the
-// reader thread while it runs; the return watch is the reader thread's alone.
+// The calls of one kind of line. The window's thread opens and closes a line while no reader thread
+// runs, the reader thread while it runs; either sets it, under the port's lock; the return watch is
+// the reader thread's alone.
 struct LineKind {
     // Opens the line `name` non-blocking, for this program alone, with nothing pending in it.
     // Returns its descriptor with kPortOpen in `state`, or -1 with the PortStateCode of the
     // failure.
     int (*open)(const char* name, int* state);
-    // Sets the open line `fd` to raw 8N1 at `speed` bit/s. A failure is not reported. Called under
-    // the port's lock.
+    // Sets the open line `fd` to raw 8N1 at `speed` bit/s. A failure is not reported.
     void (*configure)(int fd, unsigned speed);
     // Closes the line `fd`; with `discard`, what it holds unsent and unread is dropped first.
     void (*close)(int fd, bool discard);
@@ -28,5 +28,6 @@ struct LineKind {
 // The terminal (tty_posix.cpp): a device path, a by-id link or a pseudo-terminal.
 extern const LineKind kTtyLine;
 
-// Returns the kind of line that `name` (a device as OpenPortDevice takes it) names; never null.
+// Returns the kind of line that `name`, a device as OpenPortDevice takes it, names; never null.
+// Any thread.
 const LineKind* LineKindOf(const char* name);

@@ -70,8 +70,8 @@ void* ReaderMain(void*) {
         if (ReaderStopRaised()) {
             return nullptr;
         }
-        // Line errors need no clearing here: with parity checking off, a byte received with an
-        // error is delivered as it came, and reception goes on.
+        // A terminal's line errors need no clearing here: with parity checking off, a byte
+        // received with an error is delivered as it came, and reception goes on.
         ssize_t n = r > 0 && (r & POLLIN) != 0 ? ReadSome(fd, chunk, sizeof chunk) : 0;
         if (n > 0) {
             heard = true;

@@ -123,6 +123,8 @@ int WatchFolder() {
                : 0;
 }
 
+// Sets up the watch for the return of the terminal at `path`, its epoll set in `wake`. Returns
+// what WatchFolder returns.
 int StartReturnWatch(const char* path, int* wake) {
     ReturnWatch& w = g_watch;
     snprintf(w.folder, sizeof w.folder, "%s", path);
@@ -153,6 +155,7 @@ int StartReturnWatch(const char* path, int* wake) {
     return WatchFolder();
 }
 
+// Takes every pending event off the watch. Returns what WatchFolder returns.
 int DrainReturnWatch() {
     char events[4096];
     while (g_watch.inotify >= 0 && read(g_watch.inotify, events, sizeof events) > 0) {
@@ -167,6 +170,7 @@ int DrainReturnWatch() {
     return WatchFolder();
 }
 
+// Frees what the watch holds.
 void EndReturnWatch() {
     udev_monitor_unref(g_watch.monitor);
     udev_unref(g_watch.udev);
