@@ -3,6 +3,28 @@
 
 #include <windows.h>
 
+#include <cstddef>
+#include <cstdint>
+
 // The body of the reader thread, which OpenPortDevice starts on the open COM port `port`
 // (reader_win32.cpp).
 DWORD WINAPI ReaderThread(LPVOID port);
+
+// Returns 1 when `error`, from a wait or a transfer on the port, means that its device went away
+// (a USB serial adapter pulled), unless the stop signal is raised; 0 otherwise.
+int DeviceGone(DWORD error);
+
+// As ReadPort, with the error of a failed read in `error` (0: none). Reader thread only.
+size_t ReadPortOrFail(uint8_t* buffer, size_t max, DWORD* error);
+
+// The port's device went away: closes the port at once, records it as lost and tells the program.
+// Reader thread only.
+void LosePort();
+
+// Tries to open the lost port again. Returns its handle, set to the speed chosen, with the receive
+// buffer emptied and the state open (the program is told); or INVALID_HANDLE_VALUE when it is not
+// back. Reader thread only.
+HANDLE RetakePort();
+
+// The event that PortDeviceArrived signals (auto-reset).
+HANDLE ArrivalEvent();

@@ -1,6 +1,7 @@
 // The reader thread of the Win32 serial port: it waits for the events of the COM port and feeds
-// what arrives to the frame assembly. Every wait also watches the reader stop signal, so ClosePort
-// ends the thread where it waits instead of killing it.
+// what arrives to the frame assembly. When the port's device goes away (a USB adapter pulled), it
+// closes the port at once and sleeps until the port opens again. Every wait also watches the reader
+// stop signal, so ClosePort ends the thread where it waits instead of killing it.
 #include <new>
 
 #include "link/frame_assembly.h"
@@ -17,6 +18,10 @@ constexpr DWORD kWakeGraceMs = 2000;
 // Pause after an event wait that failed at once, so a port whose every call fails does not spin.
 constexpr DWORD kRetryPauseMs = 10;
 
+// While the port is lost, it is tried again this often, and at once when a COM port arrives (Wine
+// and some drivers send no notification).
+constexpr DWORD kLostRetryMs = 1000;
+
 // One port event wait. Kept on the heap: a wait that does not complete after being woken is left
 // here for the port's close to complete, instead of pointing into the stack of an ended thread.
 struct CommWait {
@@ -25,8 +30,9 @@ struct CommWait {
 };
 
 // Waits for the next event of `port`. Returns the events reported (0 when none or the wait
-// failed), or -1 when the stop signal ends the wait.
-long WaitPortEvent(HANDLE port) {
+// failed, with its error in `error`), or -1 when the stop signal ends the wait.
+long WaitPortEvent(HANDLE port, DWORD* error) {
+    *error = 0;
     CommWait* wait = new (std::nothrow) CommWait();
     if (wait == NULL) {
         return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
@@ -39,6 +45,7 @@ long WaitPortEvent(HANDLE port) {
     wait->mask = 0;
     if (!WaitCommEvent(port, &wait->mask, &wait->ov)) {
         if (GetLastError() != ERROR_IO_PENDING) {
+            *error = GetLastError();
             CloseHandle(wait->ov.hEvent);
             delete wait;
             return WaitForReaderStop(kRetryPauseMs) ? -1 : 0;
@@ -53,7 +60,10 @@ long WaitPortEvent(HANDLE port) {
             return -1;
         }
         DWORD ignored;
-        GetOverlappedResult(port, &wait->ov, &ignored, FALSE);  // woken or done: done
+        if (!GetOverlappedResult(port, &wait->ov, &ignored, FALSE)) {
+            *error = GetLastError();
+            wait->mask = 0;
+        }
     }
     long events = static_cast<long>(wait->mask);
     CloseHandle(wait->ov.hEvent);
@@ -61,14 +71,31 @@ long WaitPortEvent(HANDLE port) {
     return events;
 }
 
+// The port's device has gone away: closes the port at once and sleeps until it opens again, tried
+// every second and whenever a COM port arrives. Returns the reopened port, or
+// INVALID_HANDLE_VALUE when the stop signal came first.
+HANDLE AwaitReturn() {
+    LosePort();
+    HANDLE port = INVALID_HANDLE_VALUE;
+    HANDLE arrival = ArrivalEvent();
+    while (port == INVALID_HANDLE_VALUE &&
+           (arrival != NULL ? WaitForHandle(arrival, kLostRetryMs) >= 0
+                            : !WaitForReaderStop(kLostRetryMs))) {
+        port = RetakePort();
+    }
+    return port;
+}
+
 }  // namespace
 
 // It purges nothing: the port was purged once at open, and what the device sent since then is its
 // first request.
-DWORD WINAPI ReaderThread(LPVOID port) {
+DWORD WINAPI ReaderThread(LPVOID open) {
+    HANDLE port = open;
     while (!ReaderStopRaised()) {
         SetCommMask(port, kPortEvents);
-        long events = WaitPortEvent(port);
+        DWORD error;
+        long events = WaitPortEvent(port, &error);
         if (events < 0) {
             break;
         }
@@ -79,10 +106,13 @@ DWORD WINAPI ReaderThread(LPVOID port) {
         }
         if (events & EV_RXCHAR) {
             uint8_t buffer[256];
-            size_t n = ReadPort(buffer, sizeof buffer);
+            size_t n = ReadPortOrFail(buffer, sizeof buffer, &error);
             if (n > 0) {
                 FeedReceivedBytes(buffer, n);
             }
+        }
+        if (DeviceGone(error) && (port = AwaitReturn()) == INVALID_HANDLE_VALUE) {
+            break;
         }
     }
     return 0;

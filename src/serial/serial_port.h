@@ -43,6 +43,12 @@ int PortState();
 // state, wherever it is shown.
 void PortStateText(int state, unsigned speed, char* text, size_t size);
 
+#ifdef _WIN32
+// Tells the port that a COM port has arrived (the program's window got the device notification):
+// a lost port is tried again at once instead of at its next one-second try. Any thread.
+void PortDeviceArrived();
+#endif
+
 // Calls `found` with the label (for the port list) and the device (for OpenPortDevice) of every
 // serial port the PC has now beyond COM1: to COM4:, in the order the list shows them. Returns how
 // many were found.

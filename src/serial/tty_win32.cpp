@@ -15,6 +15,15 @@ HANDLE OpenComPort(const char* name, int* state) {
                                                                                   : kPortUnusable;
         return port;
     }
+    // A name that opens something other than a serial port (Wine opens a COM port whose device is
+    // gone as something else) has no line settings: it is no port.
+    DCB dcb;
+    dcb.DCBlength = sizeof dcb;
+    if (!GetCommState(port, &dcb)) {
+        CloseHandle(port);
+        *state = kPortUnusable;
+        return INVALID_HANDLE_VALUE;
+    }
     *state = kPortOpen;
     SetCommMask(port, kPortEvents);
     PurgeComm(port, kPurgeAll);

@@ -10,6 +10,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import time
 from functools import partial, partialmethod
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -80,6 +81,38 @@ def every_port(d, ptys, tmp):
     assert len(items) == 32 and "COM30:" in items and d.tip() == "COM1: open at 9600 bit/s", items
 
 
+def replugged(d, ptys, spare, tmp):
+    # COM7 pulled while the device has a connection open (the shim fails the lost pty as Windows
+    # fails a removed USB device) and plugged back as a new pty behind the same name: lost on the
+    # tooltip, the program asleep, back within about a second at the speed chosen, the adapter's
+    # state and the connection kept. Pulled again: a pick of another port ends the wait at once.
+    peer, link = kit.Peer(), os.path.join(tmp, "com7")
+    d.pick_port(d.ask("items").split("\n").index("COM7:"))
+    kit.wait_for("COM7 open", lambda: d.tip() == "COM7: open at 9600 bit/s", 20)
+    scenario.answered(ptys[4], "11 00 01 01", "11 00 02 01 00")
+    scenario.answered(ptys[4], "11 00 12 03 00 00 02 %s 7F 00 00 01 %s" % (
+        peer.env["port"].hex(), "00" * 8), "11 00 03 03 00 01")
+    for com7 in spare:
+        os.close(ptys[4].master)
+        os.remove(link)
+        kit.wait_for("COM7 lost", lambda: d.tip() == "COM7: lost: waiting for it to come back", 20)
+        if com7 is None:
+            break
+        kit.asleep(d.program.pid)
+        com7.set_speed(termios.B1200)
+        os.symlink(com7.path, link)
+        ptys[4], start = com7, time.monotonic()  # reopened at the speed chosen, then purged
+        kit.wait_for("COM7 reopened", lambda: com7.speed() == termios.B9600, 5)
+        scenario.answered(com7, "01 00 01 02", "01 00 03 02 31 30")  # the adapter still on
+        print("COM7 answered %d ms after its return" % ((time.monotonic() - start) * 1000))
+        kit.wait_for("COM7 open", lambda: d.tip() == "COM7: open at 9600 bit/s")
+        scenario.answered(com7, "11 00 05 0E 00 %s" % b"abc".hex(), "11 00 03 0E 00 03")
+        peer.act("expect", b"abc")
+    d.pick_port(0)
+    kit.wait_for("COM1 open", lambda: d.tip() == "COM1: open at 9600 bit/s", 5)
+    peer.close()
+
+
 def reg(env, *lines):  # adds the keys and values of these .reg file lines to the registry
     with open(env["WINEPREFIX"] + ".reg", "w", encoding="utf-16") as file:  # beside the prefix
         file.write("Windows Registry Editor Version 5.00\n\n" + "\n".join(lines) + "\n")
@@ -88,6 +121,7 @@ def reg(env, *lines):  # adds the keys and values of these .reg file lines to th
 
 def test(exe, probe, artefacts, tmp, env):
     ptys = [kit.Pty() for _ in COMS]  # made first: no pty can be made in the private /dev
+    spare = [kit.Pty(), None]  # COM7 plugged back, then pulled for good
     kit.private_dev()  # in a mount namespace of its own (see CMakeLists.txt): no /dev/ttyS*
     run(env, "wineboot", "-u", timeout=240, check=True)
     for n, pty in zip(COMS, ptys):  # a raw pty at a speed the program never sets, through a link
@@ -122,6 +156,7 @@ def test(exe, probe, artefacts, tmp, env):
     [(args, _, log)] = [row for row in rows if row[1] == "ok"]
     d = Driver(env, app, probe, *args)
     scenario.preselected(ptys[4], log, d)
+    replugged(d, ptys, spare, tmp)
     every_port(d, ptys, tmp)
     ptys[0].write(bytes.fromhex("11 00 01 02"))
     assert kit.wait_for("the box", d.box, 20) == "unkown command (11:02)"

@@ -4,6 +4,7 @@
 #include <windows.h>
 // clang-format off: after windows.h
 #include <commctrl.h>
+#include <dbt.h>
 #include <shellapi.h>
 // clang-format on
 
@@ -13,6 +14,7 @@
 #include "control/options.h"
 #include "front/front_end.h"
 #include "log/traffic_log.h"
+#include "serial/serial_port.h"
 #include "ui/win32/resource.h"
 #include "wait/stop_signal.h"
 
@@ -29,6 +31,15 @@ HWND g_portTip = NULL;
 PVOID volatile g_pendingStatus = NULL;
 
 constexpr UINT kShowStatusMessage = WM_APP + 1;
+
+// Posted by the reader thread when the port's state changed by itself (lost, or back).
+constexpr UINT kPortStateMessage = WM_APP + 2;
+
+// The device interface class of COM ports (GUID_DEVINTERFACE_COMPORT): the dialog is told when one
+// arrives, so that a lost port is tried again at once.
+constexpr GUID kComPortInterface = {
+    0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}};
+HDEVNOTIFY g_comArrivals = NULL;
 
 // The timer of the controller's port policy: a port that did not open is tried again every second.
 constexpr UINT_PTR kEverySecondTimer = 1;
@@ -175,8 +186,22 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
             }
             ControlStart();
             SetTimer(dialog, kEverySecondTimer, 1000, NULL);
+            DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
+            filter.dbcc_size = sizeof filter;
+            filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+            filter.dbcc_classguid = kComPortInterface;
+            g_comArrivals =
+                RegisterDeviceNotificationW(dialog, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
             return TRUE;
         }
+        case WM_DEVICECHANGE:
+            if (wparam == DBT_DEVICEARRIVAL) {
+                PortDeviceArrived();
+            }
+            return TRUE;
+        case kPortStateMessage:
+            ControlPortStateChanged();
+            return TRUE;
         case WM_TIMER:
             if (wparam == kEverySecondTimer) {
                 ControlEverySecond();
@@ -191,6 +216,9 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
             switch (id) {
                 case IDCANCEL:
                     KillTimer(dialog, kEverySecondTimer);
+                    if (g_comArrivals != NULL) {
+                        UnregisterDeviceNotification(g_comArrivals);
+                    }
                     ControlEnd();
                     EndDialog(dialog, 0);
                     return TRUE;
@@ -257,6 +285,13 @@ void FrontSetPortTip(const char* text) {
 // The reader's message box ends with the reader itself (WatchBox), which ClosePort awaits: no box
 // is left to take down.
 void FrontDismissErrorBox() {}
+
+void FrontPortStateChanged() {
+    HWND dialog = g_dialog;
+    if (dialog != NULL) {
+        PostMessageA(dialog, kPortStateMessage, 0, 0);
+    }
+}
 
 void FrontSetStatus(const char* label) {
     HWND dialog = g_dialog;
