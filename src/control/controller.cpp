@@ -47,12 +47,13 @@ int AppendPort(PortTable* table, const char* label, const char* device) {
     return table->count++;
 }
 
-// Returns the index of the row of `port` in `table`: the same device, or the same COM number.
+// Returns the index of the row in `table` of the port `label` on `device`: the same device, or the
+// same COM number.
 // Returns -1 when there is none.
-int FindPort(const PortTable& table, const PortRow& port) {
-    int number = ComNumber(port.label);
+int FindPort(const PortTable& table, const char* label, const char* device) {
+    int number = ComNumber(label);
     for (int i = 0; i < table.count; ++i) {
-        if (strcmp(table.rows[i].device, port.device) == 0 ||
+        if (strcmp(table.rows[i].device, device) == 0 ||
             (number != 0 && ComNumber(table.rows[i].label) == number)) {
             return i;
         }
@@ -63,10 +64,7 @@ int FindPort(const PortTable& table, const PortRow& port) {
 // ListSerialPorts' callback: appends to the PortTable `context` a device it does not hold yet.
 void AppendFound(const char* label, const char* device, void* context) {
     PortTable* table = static_cast<PortTable*>(context);
-    PortRow port;
-    snprintf(port.label, sizeof port.label, "%s", label);
-    snprintf(port.device, sizeof port.device, "%s", device);
-    if (FindPort(*table, port) < 0) {
+    if (FindPort(*table, label, device) < 0) {
         AppendPort(table, label, device);
     }
 }
@@ -75,7 +73,7 @@ void AppendFound(const char* label, const char* device, void* context) {
 // put in: a COM port before the first row of a higher number, any other after the rows; when the
 // table is full, its last row makes room.
 int KeepPort(PortTable* table, const PortRow& port) {
-    int at = FindPort(*table, port);
+    int at = FindPort(*table, port.label, port.device);
     if (at >= 0) {
         return at;
     }

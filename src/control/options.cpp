@@ -78,14 +78,9 @@ int TakeSpeed(const char* value, StartOptions* o, char* text, size_t size) {
 }
 
 int TakeLog(const char* value, StartOptions* o, char* text, size_t size) {
-#ifdef _WIN32
-    const char* unit = "characters";
-#else
-    const char* unit = "bytes";
-#endif
     if (LogPathLength(value) >= kLogPathCapacity) {
         return Say(kOptionsBad, text, size, "zundrel: --log: the path is longer than %zu %s\n",
-                   kLogPathCapacity - 1, unit);
+                   kLogPathCapacity - 1, kLogPathBytes > kLogPathCapacity ? "characters" : "bytes");
     }
     snprintf(o->logPath, sizeof o->logPath, "%s", value);
     return kOptionsRun;
@@ -117,7 +112,7 @@ const OptionRow kOptions[] = {
      "number on Windows, or on Linux a device path such as /dev/ttyUSB0 or a\n"
      "/dev/serial/by-id/ link; COM1 unless given",
      TakePort},
-    {"--speed", "9600|38400", "9600 (unless given) or 38400 bit/s", TakeSpeed},
+    {"--speed", "BPS", "9600 (unless given) or 38400 bit/s", TakeSpeed},
     {"--log", "FILE", "append every frame to the traffic log FILE", TakeLog},
     {"--headless", nullptr,
      "(Linux) no window: status lines on stdout, unknown commands and port\n"
@@ -130,30 +125,33 @@ const OptionRow kOptions[] = {
 // Column at which the help texts start.
 constexpr int kHelpColumn = 16;
 
+// Appends the printf-style text to the `size` bytes at `text`, of which `*n` are taken.
+void Add(char* text, size_t size, size_t* n, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    *n += static_cast<size_t>(vsnprintf(text + *n, *n < size ? size - *n : 0, format, args));
+    va_end(args);
+}
+
 int ShowHelp(const char*, StartOptions*, char* text, size_t size) {
-    size_t n = static_cast<size_t>(snprintf(text, size, "Usage: zundrel"));
+    size_t n = 0;
+    Add(text, size, &n, "Usage: zundrel");
     for (const OptionRow& row : kOptions) {
-        n += static_cast<size_t>(snprintf(text + n, n < size ? size - n : 0, " [%s%s%s]", row.name,
-                                          row.value ? " " : "", row.value ? row.value : ""));
+        Add(text, size, &n, " [%s%s%s]", row.name, row.value ? " " : "",
+            row.value ? row.value : "");
     }
-    n += static_cast<size_t>(
-        snprintf(text + n, n < size ? size - n : 0,
-                 "\nStands in for the network adapter of the device on a serial port.\n"));
+    Add(text, size, &n, "\nStands in for the network adapter of the device on a serial port.\n");
     for (const OptionRow& row : kOptions) {
         char both[32];
         snprintf(both, sizeof both, "%s %s", row.name, row.value ? row.value : "");
-        n += static_cast<size_t>(
-            snprintf(text + n, n < size ? size - n : 0, "  %-*s", kHelpColumn - 2, both));
+        Add(text, size, &n, "  %-*s", kHelpColumn - 2, both);
         for (const char* line = row.help; *line != '\0';) {
             int length = static_cast<int>(strcspn(line, "\n"));
-            n +=
-                static_cast<size_t>(snprintf(text + n, n < size ? size - n : 0, "%*s%.*s\n",
-                                             line == row.help ? 0 : kHelpColumn, "", length, line));
+            Add(text, size, &n, "%*s%.*s\n", line == row.help ? 0 : kHelpColumn, "", length, line);
             line += length + (line[length] == '\n' ? 1 : 0);
         }
     }
-    snprintf(text + n, n < size ? size - n : 0,
-             "With the dialog, the options preselect its port, speed and log field.\n");
+    Add(text, size, &n, "With the dialog, the options preselect its port, speed and log field.\n");
     return kOptionsShown;
 }
 

@@ -135,15 +135,6 @@ void SetBaudRate(unsigned speed) {
     }
 }
 
-size_t ReadPort(uint8_t* buffer, size_t max) {
-    std::lock_guard<std::mutex> hold(g_port.lock);
-    if (g_port.fd < 0 || max == 0) {
-        return 0;
-    }
-    ssize_t n = ReadSome(g_port.fd, buffer, max);
-    return n > 0 ? static_cast<size_t>(n) : 0;
-}
-
 int PortState() {
     return g_port.state.load();
 }

@@ -89,7 +89,7 @@ int DeviceGone(DWORD error) {
     }
 }
 
-size_t ReadPortOrFail(uint8_t* buffer, size_t max, DWORD* error) {
+size_t ReadPort(uint8_t* buffer, size_t max, DWORD* error) {
     return Transfer(buffer, NULL, static_cast<DWORD>(max), error);
 }
 
@@ -178,11 +178,6 @@ void SetBaudRate(unsigned speed) {
 void WritePort(const uint8_t* bytes, size_t n) {
     DWORD ignored;
     Transfer(NULL, bytes, static_cast<DWORD>(n), &ignored);  // the outcome is not examined
-}
-
-size_t ReadPort(uint8_t* buffer, size_t max) {
-    DWORD ignored;
-    return Transfer(buffer, NULL, static_cast<DWORD>(max), &ignored);
 }
 
 int PauseReader(unsigned ms) {

@@ -14,8 +14,9 @@ DWORD WINAPI ReaderThread(LPVOID port);
 // (a USB serial adapter pulled), unless the stop signal is raised; 0 otherwise.
 int DeviceGone(DWORD error);
 
-// As ReadPort, with the error of a failed read in `error` (0: none). Reader thread only.
-size_t ReadPortOrFail(uint8_t* buffer, size_t max, DWORD* error);
+// Reads what the port holds now, up to `max` bytes, without waiting. Returns the count, or 0 with
+// the error of a failed read in `error` (0: none). Reader thread only.
+size_t ReadPort(uint8_t* buffer, size_t max, DWORD* error);
 
 // The port's device went away: closes the port at once, records it as lost and tells the program.
 // Reader thread only.

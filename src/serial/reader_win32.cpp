@@ -106,7 +106,7 @@ DWORD WINAPI ReaderThread(LPVOID open) {
         }
         if (events & EV_RXCHAR) {
             uint8_t buffer[256];
-            size_t n = ReadPortOrFail(buffer, sizeof buffer, &error);
+            size_t n = ReadPort(buffer, sizeof buffer, &error);
             if (n > 0) {
                 FeedReceivedBytes(buffer, n);
             }

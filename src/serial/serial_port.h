@@ -19,9 +19,6 @@ void ClosePort();
 // Remembers `speed` (9600 or 38400 bit/s) and applies it to the open port, if any.
 void SetBaudRate(unsigned speed);
 
-// Reads what the port holds now, up to `max` bytes, without waiting. Returns the count, or 0.
-size_t ReadPort(uint8_t* buffer, size_t max);
-
 // --- The state of the port, and the ports the PC has --------------------------------------------
 
 // What became of the port last asked for, as PortState reports it.
