@@ -18,8 +18,9 @@ import tempfile
 import termios
 import time
 
-from kit import Peer, Program, Pty, asleep, run_cases, sandboxed, stalled_port, usage, wait_for
-from transcripts import Target, converse, parse
+from kit import (Peer, Program, Pty, TcpDevice, asleep, run_cases, sandboxed, stalled_port, usage,
+                 wait_for)
+from transcripts import Target, converse, network_line, parse
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e"))
 from scenario import option_rows, preselected, refused  # noqa: E402
 
@@ -221,6 +222,33 @@ def option(program, args, want, log, pty):
         assert pty.speed() == termios.B1200, "the port was opened"
 
 
+def line_back(program, line):
+    # A network line drops while the device has a connection open, and comes back: the server
+    # listening again on its port (socket://), the device connecting again (listen://). Lost, then
+    # reopened as after a replug, with the adapter and the connection as they were.
+    with tempfile.TemporaryDirectory() as tmp:
+        h, device = network_line(program, line, os.path.join(tmp, "log"))
+        url, peer = h.process.args[-3], Peer()
+        converse(Target(h, device), peer, parse("row", peer.env, [POWER_ON, OPEN, CONNECT])[1])
+        port = int(url.rpartition(":")[2])
+        device.close()
+        assert h.wait("box") == "box %s: lost: waiting for it to come back" % url
+        asleep(h.process.pid)
+        if line == "socket":
+            server = socket.create_server(("127.0.0.1", port))
+            sock = server.accept()[0]
+            server.close()
+        else:  # once the program listens again
+            sock = wait_for("the connection", lambda: socket.create_connection(("127.0.0.1", port)))
+        where = ("to", "on")[line == "listen"]
+        assert h.wait("box") == "box %s: connected %s 127.0.0.1:%d" % (url, where, port)
+        converse(Target(h, TcpDevice(sock)), peer, parse("row", peer.env, [
+            '01 00 01 02 -> 01 00 03 02 31 30 "power ON"', "11 00 04 0E 00 'ok' -> 11 00 03 0E 00 02 "
+            '"send socket"', "peer expect 'ok'"])[1])
+        h.end()
+        peer.close()
+
+
 # The headless program's output and ends. Its stdout and stderr on a cooked terminal (ONLCR) that
 # is not read: every frame is answered, the lines that do not fit are dropped and counted once it is
 # read, and a signal still ends it at once, the port let go. Its log cannot be written, then can.
@@ -267,6 +295,8 @@ if __name__ == "__main__":
         cases += [("--version, --help", lambda: shown(program))] + [
             (" ".join(r[0])[:30], lambda r=r: option(program, *r, pty))
             for r in option_rows("l", pty.path, folder.name)] + [
+            ("socket:// lost and back", lambda: line_back(program, "socket")),
+            ("listen:// lost and back", lambda: line_back(program, "listen")),
             ("stalled output, SIGTERM", lambda: stalled_output(program, signal.SIGTERM)),
             ("stalled output, SIGHUP", lambda: stalled_output(program, signal.SIGHUP))]
     sys.exit(run_cases(cases))

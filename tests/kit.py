@@ -152,6 +152,20 @@ class Pty:
                 os.close(fd)
 
 
+class TcpDevice(Pty):
+    # The device at the end of a network line: a TCP connection (`sock`), read and written as a
+    # pty's master is. Whether the program has taken the bytes in is told by its reads alone.
+    def __init__(self, sock):
+        self.sock, self.master, self.slave = sock, sock.fileno(), None
+        sock.setblocking(False)
+
+    def taken(self):
+        return True
+
+    def close(self):
+        self.sock.close()
+
+
 def private_dev(ports=()):
     # Gives this process, which must have a mount namespace of its own, a /dev of its own: the usual
     # nodes, and as serial ports only `ports` (name, the pty or file it is); and an empty resolver

@@ -12,12 +12,13 @@
 import os
 import random
 import re
+import socket
 import sys
 import tempfile
 import termios
 import time
 
-from kit import Peer, Program, Pty, asleep, hexs, read_count, run_cases, wait_for
+from kit import Peer, Program, Pty, TcpDevice, asleep, hexs, read_count, run_cases, wait_for
 
 TOKEN = re.compile(r'"[^"]*"|\'[^\']*\'(?:\*\d+)?|[()|#]|[^\s()|#]+')
 
@@ -169,6 +170,27 @@ def play(path, target, log_path):
         peer.close()
 
 
+def network_line(program, line, log):
+    # The program started on a network line (socket://, listen://) whose other end is the device:
+    # a TCP connection the test accepts, or makes once the program listens. Returns both.
+    server = socket.create_server(("127.0.0.1", 0))
+    url = "%s://127.0.0.1:%d" % (line, server.getsockname()[1])
+    if line == "listen":
+        server.close()
+    program = Program(program, "--port", url, "--log", log)
+    assert program.wait("box") == "box %s: opening" % url, "not opening"
+    if line == "listen":
+        assert program.wait("box") == "box %s: listening: waiting for the connection" % url
+        server = socket.create_connection(("127.0.0.1", int(url.rpartition(":")[2])), 5)
+    else:
+        server.settimeout(5)
+        listening, server = server, server.accept()[0]
+        listening.close()
+    where = "on" if line == "listen" else "to"
+    assert program.wait("box") == "box %s: connected %s %s" % (url, where, url.partition("//")[2])
+    return program, TcpDevice(server)
+
+
 def play_at(level, program, path, seed=None):
     with tempfile.TemporaryDirectory() as tmp:
         log, pty = os.path.join(tmp, "traffic log.txt"), Pty() if level != "core" else None
@@ -181,6 +203,9 @@ def play_at(level, program, path, seed=None):
             os.symlink(pty.path, link)
             assert program.wait("box") == "box %s: open at 38400 bit/s" % link
             assert pty.speed() == termios.B38400, "the port's speed"
+        elif level in ("socket", "listen"):
+            pty.close()
+            program, pty = network_line(program, level, log)
         else:
             program = Program(program)
             assert not pty or program.command("open " + pty.path) == "open 1", "did not open"
@@ -195,10 +220,12 @@ if __name__ == "__main__":
     args = [a for a in args if not a.startswith("--")]
     seeds = [seed] if seed else [random.randrange(1, 10**6) for _ in range(replays)]
     levels = {path: parse(path, {"port": b"", "closed": b"", "self": b""})[0] for path in args}
+    # The headless program plays them over a pty and over each kind of network line.
+    lines = ["headless", "socket", "listen"] if level == "headless" else [level]
     # Over a port bytes arrive in any chunks, so every transcript for the serial level is replayed.
-    sys.exit(run_cases([("%s (%s)" % (os.path.basename(path), level),
-                         lambda path=path: play_at(level, program, path))
-                        for path in args if level in (levels[path] or [level])] + [
+    sys.exit(run_cases([("%s (%s)" % (os.path.basename(path), line),
+                         lambda path=path, line=line: play_at(line, program, path))
+                        for line in lines for path in args if level in (levels[path] or [level])] + [
         ("%s (%s, --seed %d)" % (os.path.basename(path), level, s),
          lambda path=path, s=s: play_at(level, program, path, s))
         for s in seeds for path in args if "serial" in (levels[path] or ["serial"])]))

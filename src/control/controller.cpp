@@ -92,7 +92,8 @@ int KeepPort(PortTable* table, const PortRow& port) {
 // Shows the state of the port picked (on the tooltip, and on Linux on stderr) when it changed.
 void ShowPortState() {
     char text[96];
-    PortStateText(PortState(), g_choice.speed, text, sizeof text);
+    PortStateText(PortState(), g_choice.speed, g_ports.rows[g_choice.picked].device, text,
+                  sizeof text);
     const char* label = g_ports.rows[g_choice.picked].label;
     char line[sizeof g_choice.shown];
     int named = static_cast<int>(strlen(label));
@@ -147,6 +148,9 @@ void ControlRefreshPorts() {
         AppendPort(&fresh, g_ports.rows[i].label, g_ports.rows[i].device);
     }
     ListSerialPorts(AppendFound, &fresh);
+    if (strstr(g_start.port.device, "://") != nullptr) {
+        KeepPort(&fresh, g_start.port);  // a network line named at the start stays listed
+    }
     int at = KeepPort(&fresh, g_ports.rows[g_choice.picked]);
     if (at == g_choice.picked && fresh.count == g_ports.count &&
         memcmp(fresh.rows, g_ports.rows, sizeof(PortRow) * fresh.count) == 0) {
@@ -181,7 +185,7 @@ void ControlPickPort(int index) {
 
 int ControlPortWaitedFor() {
     int state = PortState();
-    return !g_ended && state != kPortOpen && state != kPortLost && state != kPortClosed ? 1 : 0;
+    return !g_ended && state != kPortOpen && state != kPortClosed && state < kPortLost ? 1 : 0;
 }
 
 void ControlEverySecond() {

@@ -6,6 +6,7 @@
 
 #include "control/controller.h"
 #include "front/front_end.h"
+#include "serial/line_url.h"
 #include "serial/port_names.h"
 
 #ifndef ZUNDREL_VERSION
@@ -57,6 +58,13 @@ size_t LogPathLength(const char* path) {
 }
 
 int TakePort(const char* value, StartOptions* o, char* text, size_t size) {
+    LineUrl url;
+    const char* why;
+    if (ParseLineUrl(value, &url, &why) < 0) {
+        char format[96];
+        snprintf(format, sizeof format, "zundrel: --port: '%%s': %s\n", why);
+        return Complain(text, size, format, value);
+    }
     int named = NamedPort(value, o->portLabel, o->portDevice, sizeof o->portLabel);
     if (named < 0) {
         return Say(kOptionsBad, text, size, "zundrel: --port: the path is longer than %zu bytes\n",

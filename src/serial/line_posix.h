@@ -3,6 +3,10 @@
 // through them, so that another kind of line stands beside the terminal with calls of its own.
 #pragma once
 
+#include <sys/types.h>
+
+#include <cstddef>
+
 // The calls of one kind of line. The window's thread opens and closes a line while no reader thread
 // runs, the reader thread while it runs; either sets it, under the port's lock; the return watch is
 // the reader thread's alone.
@@ -23,10 +27,21 @@ struct LineKind {
     int (*drainWatch)();
     // Ends the watch and frees what it holds.
     void (*endWatch)();
+    // Writes up to `n` bytes to the open line `fd` without waiting; returns as write() does.
+    ssize_t (*write)(int fd, const void* bytes, size_t n);
+    // 1 when `open` may wait (a connection being made): the reader thread opens the line, from
+    // its start on, and the line is looked for every `retryMs` when its return gives no sign.
+    int opensInReader;
+    unsigned retryMs;
 };
 
 // The terminal (tty_posix.cpp): a device path, a by-id link or a pseudo-terminal.
 extern const LineKind kTtyLine;
+
+// The network lines (net_line_posix.cpp): socket://HOST:PORT, which connects, and
+// listen://ADDR:PORT, which waits for the other end to connect (serial/line_url.h).
+extern const LineKind kSocketLine;
+extern const LineKind kListenLine;
 
 // Returns the kind of line that `name`, a device as OpenPortDevice takes it, names; never null.
 // Any thread.

@@ -1,7 +1,9 @@
-// Port names on Linux: COM1 to COM4 are /dev/ttyS0 to /dev/ttyS3; any absolute path is a port.
+// Port names on Linux: COM1 to COM4 are /dev/ttyS0 to /dev/ttyS3; any absolute path is a port, and
+// so is a network line (serial/line_url.h).
 #include <cstdio>
 #include <cstring>
 
+#include "serial/line_url.h"
 #include "serial/port_names.h"
 
 int NamedPort(const char* name, char* label, char* device, size_t size) {
@@ -11,7 +13,9 @@ int NamedPort(const char* name, char* label, char* device, size_t size) {
         ComDevice(n, device, size);
         return 1;
     }
-    if (name[0] != '/') {
+    LineUrl url;
+    const char* why;
+    if (name[0] != '/' && ParseLineUrl(name, &url, &why) <= 0) {
         return 0;
     }
     if (strlen(name) >= size) {

@@ -14,6 +14,7 @@
 
 #include "frame/port_seam.h"
 #include "link/frame_assembly.h"
+#include "serial/line_url.h"
 #include "serial/port_probes_posix.h"
 #include "serial/serial_port.h"
 #include "wait/stop_signal.h"
@@ -41,8 +42,17 @@ SerialPort g_port;
 
 }  // namespace
 
-const LineKind* LineKindOf(const char*) {
-    return &kTtyLine;
+const LineKind* LineKindOf(const char* name) {
+    LineUrl url;
+    const char* why;
+    switch (ParseLineUrl(name, &url, &why)) {
+        case kLineSocket:
+            return &kSocketLine;
+        case kLineListen:
+            return &kListenLine;
+        default:
+            return &kTtyLine;
+    }
 }
 
 ssize_t ReadSome(int fd, uint8_t* buffer, size_t max) {
@@ -97,13 +107,18 @@ int OpenPortDevice(const char* name) {
     }
     snprintf(g_port.name, sizeof g_port.name, "%s", name);
     g_port.kind = LineKindOf(name);
-    int state = kPortClosed;
-    int fd = g_port.kind->open(name, &state);
-    if (fd < 0) {
+    int state = kPortConnecting;
+    int fd = g_port.kind->opensInReader ? -1 : g_port.kind->open(name, &state);
+    if (fd < 0 && !g_port.kind->opensInReader) {
         g_port.state.store(state);
         return 0;
     }
-    TakePort(fd);
+    if (fd >= 0) {
+        TakePort(fd);
+    } else {
+        ResetReceiveBuffer();
+        g_port.state.store(state);  // the reader connects
+    }
     ClearReaderStop();
     if (pthread_create(&g_port.reader, nullptr, ReaderMain, nullptr) != 0) {
         ForgetPort(kPortUnusable, false);
@@ -160,7 +175,7 @@ void WritePort(const uint8_t* bytes, size_t n) {
     const uint64_t deadline = MonotonicMillis() + kWriteLimitMs;
     size_t done = 0;
     while (done < n) {
-        ssize_t w = write(fd, bytes + done, n - done);
+        ssize_t w = g_port.kind->write(fd, bytes + done, n - done);
         if (w > 0) {
             done += static_cast<size_t>(w);
             continue;

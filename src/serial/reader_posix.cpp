@@ -15,37 +15,44 @@ namespace {
 
 // Most bytes taken from the port and fed to the frame assembly at once.
 constexpr size_t kReadChunk = 256;
-// While the return of a lost line cannot be watched (the folder of its path is gone too, say), it
-// is looked for this often.
-constexpr unsigned kLostRetryMs = 500;
 
-// The port's line has failed: closes the port at once, so that the line's name is free for its
-// return, and sleeps until the line opens again. The watch is set before each look, so that no
-// return is missed however soon it comes. A line that failed before giving a byte (`waitFirst`) is
-// looked for again only after a sign or half a second, never in a loop. Returns the reopened port
-// at the speed chosen, or -1 when the stop signal came first.
-int AwaitReturn(bool waitFirst) {
+// The port's line has failed (or, with `first`, a line the reader opens has not opened yet):
+// closes the port at once, so that the line's name is free for its return, and sleeps until the
+// line opens again. The watch is set before each look, so that no return is missed however soon it
+// comes. A line that failed before giving a byte (`waitFirst`) is looked for again only after a
+// sign or a while, never in a loop; a line the reader opens tells why it does not open, until it
+// first opens (after that, it is lost until it is back). Returns the reopened port at the speed chosen, or -1 when the stop signal came first.
+int AwaitReturn(bool waitFirst, bool first = false) {
     WatchPortLoss(-1);
-    ForgetPort(kPortLost, false);
-    FrontPortStateChanged();
     const LineKind* kind = PortKind();
+    if (!first) {
+        ForgetPort(kPortLost, false);
+        FrontPortStateChanged();
+    }
     int wake = -1;
     int watched = kind->watchReturn(PortName(), &wake);
     int back = -1;
     for (bool look = !waitFirst;; look = true) {
-        int ignored;
-        back = look ? kind->open(PortName(), &ignored) : -1;
-        if (back >= 0) {
+        int state = PortState();
+        back = look ? kind->open(PortName(), &state) : -1;
+        if (back >= 0 || ReaderStopRaised()) {
             break;
         }
-        int r = WaitForDescriptor(wake, POLLIN, watched && look ? kNoTimeLimit : kLostRetryMs);
+        if (first && kind->opensInReader && state != PortState()) {  // why it does not open yet
+            ForgetPort(state, false);
+            FrontPortStateChanged();
+        }
+        int r = WaitForDescriptor(wake, POLLIN, watched && look ? kNoTimeLimit : kind->retryMs);
         if (r < 0 || ReaderStopRaised()) {
             break;
         }
         watched = kind->drainWatch();
     }
     kind->endWatch();
-    if (back < 0) {
+    if (back < 0 || ReaderStopRaised()) {
+        if (back >= 0) {
+            kind->close(back, false);
+        }
         return -1;
     }
     TakePort(back);  // as after a port switch
@@ -61,7 +68,10 @@ int AwaitReturn(bool waitFirst) {
 // when the line comes back.
 void* ReaderMain(void*) {
     pthread_setname_np(pthread_self(), "zundrel-reader");
-    int fd = PortDescriptor();
+    int fd = PortDescriptor() >= 0 ? PortDescriptor() : AwaitReturn(false, true);
+    if (fd < 0) {
+        return nullptr;
+    }
     WatchPortLoss(fd);
     bool heard = true;  // the port has given bytes since it was last (re)opened
     uint8_t chunk[kReadChunk];

@@ -5,7 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Opens the port `device` names (from NamedPort or ComDevice, serial/port_names.h) at the speed
+// Opens the port `device` names (from NamedPort or ComDevice, serial/port_names.h; on Linux also a
+// network line, serial/line_url.h) at the speed
 // last chosen, empties the receive buffer and starts its reader thread. On Linux the port is taken
 // exclusive (its flock taken, TIOCEXCL set) in raw 8N1. Returns 1 when the port is open, 0 when it
 // could not be opened (silently: no port is then open, and writes and reads do nothing). A port
@@ -28,17 +29,23 @@ enum PortStateCode {
     kPortDenied,      // the user may not open the device
     kPortBusy,        // another program holds the device
     kPortAbsent,      // no such device
-    kPortLost,        // it was open and its device went away; reopened when it comes back
     kPortUnusable,    // the device is there but does not open as a serial port
+    // From here on, the port waits by itself for its line and opens it when it comes.
+    kPortLost,        // it was open and its device went away; reopened when it comes back
+    kPortConnecting,  // a network line: its first connection is being made or listened for
+    kPortNoHost,      // a network line whose host name is not found (yet)
+    kPortRefused,     // a network line whose other end refuses the connection
+    kPortNoAnswer,    // a network line whose other end does not answer
+    kPortListening,   // a listening line: no one has connected
 };
 
 // Returns the state of the port last asked for by OpenPortDevice (a PortStateCode). Any thread.
 int PortState();
 
-// Writes the words for `state` (a PortStateCode) into `text` (`size` bytes): "open at `speed`
-// bit/s", "not present", "lost: waiting for it to come back", ... The one wording of the port's
-// state, wherever it is shown.
-void PortStateText(int state, unsigned speed, char* text, size_t size);
+// Writes the words for `state` (a PortStateCode) of the port `device` into `text` (`size` bytes):
+// "open at `speed` bit/s" ("connected to HOST:PORT" for a network line), "not present", "lost:
+// waiting for it to come back", ... The one wording of the port's state, wherever it is shown.
+void PortStateText(int state, unsigned speed, const char* device, char* text, size_t size);
 
 #ifdef _WIN32
 // Tells the port that a COM port has arrived (the program's window got the device notification):

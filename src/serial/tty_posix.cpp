@@ -183,5 +183,12 @@ void EndReturnWatch() {
 
 }  // namespace
 
-const LineKind kTtyLine = {OpenTerminal,     ApplyLineSettings, CloseTerminal,
-                           StartReturnWatch, DrainReturnWatch,  EndReturnWatch};
+const LineKind kTtyLine = {OpenTerminal,
+                           ApplyLineSettings,
+                           CloseTerminal,
+                           StartReturnWatch,
+                           DrainReturnWatch,
+                           EndReturnWatch,
+                           write,
+                           0,
+                           500};

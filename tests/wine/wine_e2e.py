@@ -92,13 +92,16 @@ def replugged(d, ptys, spare, tmp):
     scenario.answered(ptys[4], "11 00 01 01", "11 00 02 01 00")
     scenario.answered(ptys[4], "11 00 12 03 00 00 02 %s 7F 00 00 01 %s" % (
         peer.env["port"].hex(), "00" * 8), "11 00 03 03 00 01")
+    tasks = "/proc/%d/task" % d.program.pid
     for com7 in spare:
+        threads = len(os.listdir(tasks))
         os.close(ptys[4].master)
         os.remove(link)
         kit.wait_for("COM7 lost", lambda: d.tip() == "COM7: lost: waiting for it to come back", 20)
         if com7 is None:
             break
-        kit.asleep(d.program.pid)
+        for _ in range(4):  # asleep for 1.2 s, through a try of the missing port
+            kit.asleep(d.program.pid)
         com7.set_speed(termios.B1200)
         os.symlink(com7.path, link)
         ptys[4], start = com7, time.monotonic()  # reopened at the speed chosen, then purged
@@ -108,8 +111,9 @@ def replugged(d, ptys, spare, tmp):
         kit.wait_for("COM7 open", lambda: d.tip() == "COM7: open at 9600 bit/s")
         scenario.answered(com7, "11 00 05 0E 00 %s" % b"abc".hex(), "11 00 03 0E 00 03")
         peer.act("expect", b"abc")
-    d.pick_port(0)
+    d.pick_port(0)  # the reader waiting for COM7 ends: one thread fewer
     kit.wait_for("COM1 open", lambda: d.tip() == "COM1: open at 9600 bit/s", 5)
+    kit.wait_for("the lost port's reader ended", lambda: len(os.listdir(tasks)) == threads, 5)
     peer.close()
 
 
