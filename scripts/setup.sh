@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build and run the Linux program. Run as root (or with
 # sudo). With --tests, also installs what the tests need: clang for the fuzz build, the X server and
-# tools of the dialog's end-to-end test, and mingw-w64 and Wine for the Windows program and its test.
+# tools of the dialog's end-to-end test, ser2net, and mingw-w64 and Wine for the Windows program and
+# its test.
 # With --package, also what building the Debian package needs (dpkg-dev's dpkg-shlibdeps, file).
 #   scripts/setup.sh [--tests] [--package]
 set -euo pipefail
@@ -31,6 +32,8 @@ if [ "$tests" -eq 1 ]; then
     # the dialog's end-to-end test: X server, D-Bus session, accessibility, keyboard, screenshots
     xvfb xauth dbus-daemon dbus-bin dbus-x11 at-spi2-core python3-pyatspi gir1.2-atspi-2.0
     xdotool imagemagick util-linux
+    # a serial port offered over TCP, raw and as RFC 2217, for the network line's test
+    ser2net
     # the Windows program: the mingw-w64 cross compiler, and Wine under Xvfb for its test, with the
     # X libraries Wine's display driver loads
     g++-mingw-w64-x86-64 wine wine64

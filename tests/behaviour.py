@@ -249,6 +249,31 @@ def line_back(program, line):
         peer.close()
 
 
+def through_ser2net(program):
+    # ser2net on 127.0.0.1 with a pty as its device, offered raw and as RFC 2217: a conversation
+    # through each, 255s both ways, and over RFC 2217 the speed chosen set on the pty behind it.
+    pty, ports, tmp = Pty(), [], tempfile.TemporaryDirectory()
+    for _ in range(2):
+        with socket.create_server(("127.0.0.1", 0)) as unused:
+            ports.append(unused.getsockname()[1])
+    config = "".join("connection: &c%d#  accepter: %stcp,127.0.0.1,%d#  connector: serialdev,%s,"
+                     "9600n81,local#" % (n, ("", "telnet(rfc2217),")[n], p, pty.path)
+                     for n, p in enumerate(ports))
+    Program.running.append(subprocess.Popen(sandboxed(["ser2net", "-n", "-u", "-P", os.path.join(
+        tmp.name, "pid"), "-Y", config]), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    for url, speed in (("socket", termios.B9600), ("rfc2217", termios.B38400)):
+        pty.set_speed(termios.B1200)
+        url = "%s://127.0.0.1:%d" % (url, ports[url == "rfc2217"])
+        h, peer = Program(program, "--port", url, "--speed", "38400"), Peer()
+        while h.wait("box") != "box %s: connected to %s" % (url, url.partition("//")[2]):
+            pass  # refused until ser2net listens
+        converse(Target(h, pty), peer, parse("row", peer.env, [
+            POWER_ON, '0F 00 01 FF -> 0F 00 01 FF 00 "power OFF"'])[1])
+        assert pty.speed() == speed, "the pty at %s" % pty.speed()
+        h.end()
+    pty.close(), tmp.cleanup()
+
+
 # The headless program's output and ends. Its stdout and stderr on a cooked terminal (ONLCR) that
 # is not read: every frame is answered, the lines that do not fit are dropped and counted once it is
 # read, and a signal still ends it at once, the port let go. Its log cannot be written, then can.
@@ -297,6 +322,7 @@ if __name__ == "__main__":
             for r in option_rows("l", pty.path, folder.name)] + [
             ("socket:// lost and back", lambda: line_back(program, "socket")),
             ("listen:// lost and back", lambda: line_back(program, "listen")),
+            ("through ser2net", lambda: through_ser2net(program)),
             ("stalled output, SIGTERM", lambda: stalled_output(program, signal.SIGTERM)),
             ("stalled output, SIGHUP", lambda: stalled_output(program, signal.SIGHUP))]
     sys.exit(run_cases(cases))

@@ -18,7 +18,8 @@ import tempfile
 import termios
 import time
 
-from kit import Peer, Program, Pty, TcpDevice, asleep, hexs, read_count, run_cases, wait_for
+from kit import (Peer, Program, Pty, TcpDevice, TelnetDevice, asleep, hexs, read_count, run_cases,
+                 wait_for)
 
 TOKEN = re.compile(r'"[^"]*"|\'[^\']*\'(?:\*\d+)?|[()|#]|[^\s()|#]+')
 
@@ -177,7 +178,7 @@ def network_line(program, line, log):
     url = "%s://127.0.0.1:%d" % (line, server.getsockname()[1])
     if line == "listen":
         server.close()
-    program = Program(program, "--port", url, "--log", log)
+    program = Program(program, "--port", url, "--speed", "38400", "--log", log)
     assert program.wait("box") == "box %s: opening" % url, "not opening"
     if line == "listen":
         assert program.wait("box") == "box %s: listening: waiting for the connection" % url
@@ -188,7 +189,7 @@ def network_line(program, line, log):
         listening.close()
     where = "on" if line == "listen" else "to"
     assert program.wait("box") == "box %s: connected %s %s" % (url, where, url.partition("//")[2])
-    return program, TcpDevice(server)
+    return program, (TelnetDevice if line == "rfc2217" else TcpDevice)(server)
 
 
 def play_at(level, program, path, seed=None):
@@ -203,13 +204,18 @@ def play_at(level, program, path, seed=None):
             os.symlink(pty.path, link)
             assert program.wait("box") == "box %s: open at 38400 bit/s" % link
             assert pty.speed() == termios.B38400, "the port's speed"
-        elif level in ("socket", "listen"):
+        elif level in ("socket", "listen", "rfc2217"):
             pty.close()
             program, pty = network_line(program, level, log)
         else:
             program = Program(program)
             assert not pty or program.command("open " + pty.path) == "open 1", "did not open"
         play(path, Target(program, pty, seed and random.Random(seed)), log)
+        # Over rfc2217://: the COM port option and binary both ways asked for, and the remote port
+        # set to 38400 bit/s, 8 data bits, no parity, one stop bit, no flow control.
+        assert level != "rfc2217" or pty.told == [bytes(c) for c in (
+            (251, 44), (251, 0), (253, 0), (44, 1, 0, 0, 150, 0), (44, 2, 8), (44, 3, 1),
+            (44, 4, 1), (44, 5, 1))], pty.told
         pty and pty.close()
 
 
@@ -221,7 +227,7 @@ if __name__ == "__main__":
     seeds = [seed] if seed else [random.randrange(1, 10**6) for _ in range(replays)]
     levels = {path: parse(path, {"port": b"", "closed": b"", "self": b""})[0] for path in args}
     # The headless program plays them over a pty and over each kind of network line.
-    lines = ["headless", "socket", "listen"] if level == "headless" else [level]
+    lines = ["headless", "socket", "listen", "rfc2217"] if level == "headless" else [level]
     # Over a port bytes arrive in any chunks, so every transcript for the serial level is replayed.
     sys.exit(run_cases([("%s (%s)" % (os.path.basename(path), line),
                          lambda path=path, line=line: play_at(line, program, path))

@@ -27,6 +27,9 @@ struct LineKind {
     int (*drainWatch)();
     // Ends the watch and frees what it holds.
     void (*endWatch)();
+    // Reads up to `n` bytes of the device's from the open line `fd` without waiting; returns as
+    // read() does (-1 with EAGAIN when nothing of the device's came).
+    ssize_t (*read)(int fd, void* bytes, size_t n);
     // Writes up to `n` bytes to the open line `fd` without waiting; returns as write() does.
     ssize_t (*write)(int fd, const void* bytes, size_t n);
     // 1 when `open` may wait (a connection being made): the reader thread opens the line, from
@@ -38,10 +41,12 @@ struct LineKind {
 // The terminal (tty_posix.cpp): a device path, a by-id link or a pseudo-terminal.
 extern const LineKind kTtyLine;
 
-// The network lines (net_line_posix.cpp): socket://HOST:PORT, which connects, and
-// listen://ADDR:PORT, which waits for the other end to connect (serial/line_url.h).
+// The network lines (net_line_posix.cpp): socket://HOST:PORT, which connects, listen://ADDR:PORT,
+// which waits for the other end to connect, and rfc2217://HOST:PORT, a Telnet connection with the
+// COM port control option (serial/line_url.h).
 extern const LineKind kSocketLine;
 extern const LineKind kListenLine;
+extern const LineKind kRfc2217Line;
 
 // Returns the kind of line that `name`, a device as OpenPortDevice takes it, names; never null.
 // Any thread.

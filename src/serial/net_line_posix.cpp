@@ -1,13 +1,18 @@
 // The network lines: socket://HOST:PORT, a TCP connection this program makes and makes again
 // every second while it cannot, and listen://ADDR:PORT, a TCP port this program listens on for the
-// other end's connection, one at a time. The TCP stream is the serial line byte for byte: there is
-// no speed to set. Both are opened by the reader thread, whose waits watch the stop signal.
+// other end's connection, one at a time: the TCP stream is the serial line byte for byte, with no
+// speed to set; and rfc2217://HOST:PORT, a connection as socket:// makes it that speaks Telnet
+// with the COM port control option (RFC 854, RFC 2217), which sets the remote port. All are opened
+// by the reader thread, whose waits watch the stop signal.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cstdint>
+#include <initializer_list>
 
 #include "serial/line_posix.h"
 #include "serial/line_url.h"
@@ -144,9 +149,138 @@ ssize_t SendBytes(int fd, const void* bytes, size_t n) {
     return send(fd, bytes, n, MSG_NOSIGNAL);
 }
 
+// --- rfc2217:// ----------------------------------------------------------------------------
+
+// Telnet's bytes: the command escape and its verbs, and the options this line uses.
+constexpr uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
+                  kSe = 240;
+constexpr uint8_t kBinary = 0, kComPort = 44;
+
+// Where the reading of the server's bytes stands within a Telnet command that a read cut: in the
+// data, after IAC, after a verb (its option next), within a subnegotiation, or after IAC in one.
+// Reader thread only.
+enum TelnetState { kInData, kAfterIac, kAfterVerb, kInSb, kInSbAfterIac };
+struct TelnetInput {
+    TelnetState state;
+    uint8_t verb;
+} g_telnet;
+
+// Sends all `n` bytes on `fd`, waiting for room at most a second. Returns `n`, or -1.
+ssize_t SendAll(int fd, const uint8_t* bytes, size_t n) {
+    for (size_t done = 0; done < n;) {
+        ssize_t w = send(fd, bytes + done, n - done, MSG_NOSIGNAL);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+        } else if ((w < 0 && errno != EAGAIN && errno != EINTR) ||
+                   (errno == EAGAIN && WaitForDescriptor(fd, POLLOUT, 1000) <= 0)) {
+            return -1;
+        }
+    }
+    return static_cast<ssize_t>(n);
+}
+
+// Connects as socket:// does, then says that this end will use the COM port control option and
+// binary transmission both ways, so that every byte passes as it is.
+int ConnectTelnet(const char* name, int* state) {
+    static const uint8_t kHello[] = {kIac,    kWill, kComPort, kIac,   kWill,
+                                     kBinary, kIac,  kDo,      kBinary};
+    int fd = Connect(name, state);
+    g_telnet = TelnetInput{};
+    if (fd >= 0) {
+        SendAll(fd, kHello, sizeof kHello);
+    }
+    return fd;
+}
+
+// Sets the remote port to `speed` bit/s, 8 data bits, no parity, one stop bit and no flow control
+// (the COM port option's commands 1 to 5), each value byte 255 doubled.
+void SetRemotePort(int fd, unsigned speed) {
+    const uint8_t values[5][4] = {
+        {static_cast<uint8_t>(speed >> 24), static_cast<uint8_t>(speed >> 16),
+         static_cast<uint8_t>(speed >> 8), static_cast<uint8_t>(speed)},
+        {8},
+        {1},
+        {1},
+        {1}};
+    uint8_t out[80];
+    size_t n = 0;
+    for (uint8_t command = 1; command <= 5; ++command) {
+        for (uint8_t b : {kIac, kSb, kComPort, command}) {
+            out[n++] = b;
+        }
+        for (size_t i = 0; i < (command == 1 ? 4u : 1u); ++i) {
+            out[n++] = values[command - 1][i];
+            if (values[command - 1][i] == kIac) {
+                out[n++] = kIac;
+            }
+        }
+        out[n++] = kIac;
+        out[n++] = kSe;
+    }
+    SendAll(fd, out, n);
+}
+
+// Answers the server's `verb` (WILL, WONT, DO, DONT) for `option`: what this line does not use is
+// refused (WONT to a DO, DONT to a WILL); the rest needs no answer.
+void Answer(int fd, uint8_t verb, uint8_t option) {
+    bool used = option == kBinary || option == kComPort;
+    uint8_t refusal = verb == kDo && !used ? kWont : verb == kWill && option != kBinary ? kDont : 0;
+    if (refusal != 0) {
+        const uint8_t reply[] = {kIac, refusal, option};
+        SendAll(fd, reply, sizeof reply);
+    }
+}
+
+// Reads the server's bytes and keeps the device's: a doubled 255 is one, and Telnet's commands
+// (negotiations, the server's COM port notices) are answered or left out.
+ssize_t ReadTelnet(int fd, void* buffer, size_t max) {
+    uint8_t* bytes = static_cast<uint8_t*>(buffer);
+    ssize_t got = read(fd, bytes, max);
+    size_t kept = 0;
+    for (ssize_t i = 0; i < got; ++i) {
+        uint8_t b = bytes[i];
+        TelnetState& at = g_telnet.state;
+        if (at == kInData || (at == kAfterIac && b == kIac)) {
+            at = at == kInData && b == kIac ? kAfterIac : kInData;
+            bytes[kept] = b;
+            kept += at == kInData ? 1 : 0;
+        } else if (at == kAfterIac) {
+            at = b == kSb ? kInSb : b >= kWill ? kAfterVerb : kInData;
+            g_telnet.verb = b;
+        } else if (at == kAfterVerb) {
+            Answer(fd, g_telnet.verb, b);
+            at = kInData;
+        } else {  // within a subnegotiation, which ends with IAC SE
+            at = at == kInSb ? (b == kIac ? kInSbAfterIac : kInSb) : (b == kSe ? kInData : kInSb);
+        }
+    }
+    if (got > 0 && kept == 0) {
+        errno = EAGAIN;  // nothing of the device's came: not the end of the line
+        return -1;
+    }
+    return got > 0 ? static_cast<ssize_t>(kept) : got;
+}
+
+// Writes the device's bytes, each 255 doubled. Returns `n`, or -1.
+ssize_t WriteTelnet(int fd, const void* buffer, size_t n) {
+    const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
+    uint8_t out[512];
+    size_t m = 0;
+    for (size_t i = 0; i < n && i < sizeof out / 2; ++i) {
+        out[m++] = bytes[i];
+        if (bytes[i] == kIac) {
+            out[m++] = kIac;
+        }
+    }
+    return SendAll(fd, out, m) < 0 ? -1
+                                   : static_cast<ssize_t>(n < sizeof out / 2 ? n : sizeof out / 2);
+}
+
 }  // namespace
 
+const LineKind kRfc2217Line = {ConnectTelnet, SetRemotePort, CloseSocket, NoWatch, NoDrain,
+                               [] {},         ReadTelnet,    WriteTelnet, 1,       1000};
 const LineKind kSocketLine = {Connect, NoSettings, CloseSocket, NoWatch, NoDrain,
-                              [] {},   SendBytes,  1,           1000};
+                              [] {},   read,       SendBytes,   1,       1000};
 const LineKind kListenLine = {Accept,        NoSettings, CloseSocket, Listen, Listening,
-                              StopListening, SendBytes,  1,           1000};
+                              StopListening, read,       SendBytes,   1,      1000};

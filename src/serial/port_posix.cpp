@@ -50,6 +50,8 @@ const LineKind* LineKindOf(const char* name) {
             return &kSocketLine;
         case kLineListen:
             return &kListenLine;
+        case kLineRfc2217:
+            return &kRfc2217Line;
         default:
             return &kTtyLine;
     }
@@ -58,7 +60,7 @@ const LineKind* LineKindOf(const char* name) {
 ssize_t ReadSome(int fd, uint8_t* buffer, size_t max) {
     ssize_t n;
     do {
-        n = read(fd, buffer, max);
+        n = g_port.kind->read(fd, buffer, max);
     } while (n < 0 && errno == EINTR);
     // 0 bytes: the other end closed the line; EIO and the like: it failed.
     return n > 0 ? n : n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : -1;

@@ -21,7 +21,8 @@ constexpr size_t kReadChunk = 256;
 // line opens again. The watch is set before each look, so that no return is missed however soon it
 // comes. A line that failed before giving a byte (`waitFirst`) is looked for again only after a
 // sign or a while, never in a loop; a line the reader opens tells why it does not open, until it
-// first opens (after that, it is lost until it is back). Returns the reopened port at the speed chosen, or -1 when the stop signal came first.
+// first opens (after that, it is lost until it is back). Returns the reopened port at the speed
+// chosen, or -1 when the stop signal came first.
 int AwaitReturn(bool waitFirst, bool first = false) {
     WatchPortLoss(-1);
     const LineKind* kind = PortKind();

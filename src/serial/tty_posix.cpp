@@ -189,6 +189,7 @@ const LineKind kTtyLine = {OpenTerminal,
                            StartReturnWatch,
                            DrainReturnWatch,
                            EndReturnWatch,
+                           read,
                            write,
                            0,
                            500};
