@@ -6,7 +6,6 @@ import http.server
 import os
 import socket
 import statistics
-import subprocess
 import sys
 import threading
 import time
@@ -62,25 +61,32 @@ def figures(name, device):
         name, statistics.median(times), sorted(times)[179], len(BODY) / 1024 / seconds))
 
 
-pty = Pty()
-h = Program(PROGRAM, "--port", pty.path)
-h.wait("box")  # open
-figures("pty", pty)
-h.end()
-server = socket.create_server(("127.0.0.1", 0))
-h = Program(PROGRAM, "--port", "socket://127.0.0.1:%d" % server.getsockname()[1])
-device = TcpDevice(server.accept()[0])
-h.wait("box"), h.wait("box")  # opening, connected
-figures("socket://", device)
-h.end()
-port = server.getsockname()[1]
-server.close()
-h = Program(PROGRAM, "--port", "socket://127.0.0.1:%d" % port)  # refused: tried every second
-ticks = lambda: sum(map(int, open("/proc/%d/stat" % h.process.pid).read().rpartition(")")[2]  # noqa
-                        .split()[11:13]))
-time.sleep(1)
-before = ticks()
-time.sleep(10)
-print("socket:// waited for (refused) 10 s: %d CPU ticks" % (ticks() - before))
-h.events.clear()
-Program.end_all()
+def main():
+    pty = Pty()
+    h = Program(PROGRAM, "--port", pty.path)
+    h.wait("box")  # open
+    figures("pty", pty)
+    h.end()
+    server = socket.create_server(("127.0.0.1", 0))
+    h = Program(PROGRAM, "--port", "socket://127.0.0.1:%d" % server.getsockname()[1])
+    device = TcpDevice(server.accept()[0])
+    h.wait("box"), h.wait("box")  # opening, connected
+    figures("socket://", device)
+    h.end()
+    port = server.getsockname()[1]
+    server.close()
+    h = Program(PROGRAM, "--port", "socket://127.0.0.1:%d" % port)  # refused: tried every second
+    ticks = lambda: sum(map(int, open("/proc/%d/stat" % h.process.pid).read().rpartition(")")[2]  # noqa
+                            .split()[11:13]))
+    time.sleep(1)
+    before = ticks()
+    time.sleep(10)
+    print("socket:// waited for (refused) 10 s: %d CPU ticks" % (ticks() - before))
+    h.events.clear()
+    Program.end_all()
+
+
+try:
+    main()
+finally:
+    Program.end_all()

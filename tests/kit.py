@@ -168,42 +168,28 @@ class TcpDevice(Pty):
 
 class TelnetDevice(TcpDevice):
     # The device behind an RFC 2217 server of the test's own: the device's bytes 255 are doubled
-    # on the wire, and what the program says in Telnet is kept in `told` (verb and option, or a
-    # subnegotiation's bytes), never answered.
+    # on the wire, and what the program says in Telnet is kept in `told` (a verb and its option,
+    # or a subnegotiation's bytes), never answered.
+    COMMAND = re.compile(rb"\xff([\xfb-\xfe].|\xfa.*?\xff\xf0|\xff)", re.S)
+
     def __init__(self, sock):
         super().__init__(sock)
-        self.held, self.told, self.raw = b"", [], b""
+        self.held, self.told = b"", []
 
     def write(self, data):
         self.sock.sendall(data.replace(b"\xff", b"\xff\xff"))
 
-    def read(self, n, timeout=5.0):
-        deadline = time.monotonic() + timeout
-        while len(self.held) < n and select.select([self.sock], [], [],
-                                                   max(0, deadline - time.monotonic()))[0]:
-            data = self.sock.recv(4096)
-            if not data:
+    def read(self, n, timeout=5.0):  # the program's commands come whole, in one segment
+        while len(self.held) < n:
+            raw = super().read(4096, timeout) if select.select([self.sock], [], [], timeout)[0] \
+                else b""
+            if not raw:
                 break
-            self.raw += data
-            while self.raw and self.decode():
-                pass
+            self.told += [c[:2] if c[0] != 0xFA else c[1:-2] for c in self.COMMAND.findall(raw)
+                          if c != b"\xff"]
+            self.held += self.COMMAND.sub(lambda m: m[1] if m[1] == b"\xff" else b"", raw)
         got, self.held = self.held[:n], self.held[n:]
         return got
-
-    def decode(self):  # moves the next data or command of `raw` to `held` or `told`, if it is whole
-        i = self.raw.find(b"\xff")
-        if i != 0:
-            cut = len(self.raw) if i < 0 else i
-            self.held, self.raw = self.held + self.raw[:cut], self.raw[cut:]
-            return True
-        verb = self.raw[1] if len(self.raw) > 1 else None
-        end = {None: 0, 255: 2, 250: self.raw.find(b"\xff\xf0") + 2}.get(verb, 3)
-        if end < 2 or end > len(self.raw):
-            return False  # the rest of the command is still to come
-        part, self.raw = self.raw[:end], self.raw[end:]
-        self.held += b"\xff" if verb == 255 else b""
-        verb == 255 or self.told.append(part[1:3] if verb != 250 else part[2:-2])
-        return True
 
 
 def private_dev(ports=()):

@@ -199,10 +199,12 @@ def play_at(level, program, path, seed=None):
             pty.set_speed(termios.B9600)
             link = os.path.join(tmp, "usb-Device-if00")
             program = Program(program, "--port", link, "--speed", "38400", "--log", log)
-            assert program.wait("box") == "box %s: not present" % link
+            line = program.wait("box")
+            assert line == "box %s: not present" % link, line
             asleep(program.process.pid)
             os.symlink(pty.path, link)
-            assert program.wait("box") == "box %s: open at 38400 bit/s" % link
+            line = program.wait("box")
+            assert line == "box %s: open at 38400 bit/s" % link, line
             assert pty.speed() == termios.B38400, "the port's speed"
         elif level in ("socket", "listen", "rfc2217"):
             pty.close()
