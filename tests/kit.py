@@ -180,9 +180,10 @@ class TelnetDevice(TcpDevice):
         self.sock.sendall(data.replace(b"\xff", b"\xff\xff"))
 
     def read(self, n, timeout=5.0):  # the program's commands come whole, in one segment
-        while len(self.held) < n:
-            raw = super().read(4096, timeout) if select.select([self.sock], [], [], timeout)[0] \
-                else b""
+        deadline = time.monotonic() + timeout
+        while len(self.held) < n and select.select([self.sock], [], [],
+                                                   max(0, deadline - time.monotonic()))[0]:
+            raw = self.sock.recv(4096)
             if not raw:
                 break
             self.told += [c[:2] if c[0] != 0xFA else c[1:-2] for c in self.COMMAND.findall(raw)
