@@ -2,7 +2,7 @@
 // every second while it cannot, and listen://ADDR:PORT, a TCP port this program listens on for the
 // other end's connection, one at a time: the TCP stream is the serial line byte for byte, with no
 // speed to set; and rfc2217://HOST:PORT, a connection as socket:// makes it that speaks Telnet
-// with the COM port control option (RFC 854, RFC 2217), which sets the remote port. All are opened
+// with the COM port control option (serial/telnet.h), which sets the remote port. All are opened
 // by the reader thread, whose waits watch the stop signal.
 #include <arpa/inet.h>
 #include <errno.h>
@@ -12,11 +12,11 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <initializer_list>
 
 #include "serial/line_posix.h"
 #include "serial/line_url.h"
 #include "serial/serial_port.h"
+#include "serial/telnet.h"
 #include "sockets/net_shim.h"
 #include "wait/stop_signal.h"
 
@@ -151,19 +151,9 @@ ssize_t SendBytes(int fd, const void* bytes, size_t n) {
 
 // --- rfc2217:// ----------------------------------------------------------------------------
 
-// Telnet's bytes: the command escape and its verbs, and the options this line uses.
-constexpr uint8_t kIac = 255, kDont = 254, kDo = 253, kWont = 252, kWill = 251, kSb = 250,
-                  kSe = 240;
-constexpr uint8_t kBinary = 0, kComPort = 44;
-
-// Where the reading of the server's bytes stands within a Telnet command that a read cut: in the
-// data, after IAC, after a verb (its option next), within a subnegotiation, or after IAC in one.
-// Reader thread only.
-enum TelnetState { kInData, kAfterIac, kAfterVerb, kInSb, kInSbAfterIac };
-struct TelnetInput {
-    TelnetState state;
-    uint8_t verb;
-} g_telnet;
+// Where the reading of the server's bytes stands within a Telnet command that a read cut. Reader
+// thread only.
+TelnetInput g_telnet;
 
 // Sends all `n` bytes on `fd`, waiting for room at most a second. Returns `n`, or -1.
 ssize_t SendAll(int fd, const uint8_t* bytes, size_t n) {
@@ -180,79 +170,37 @@ ssize_t SendAll(int fd, const uint8_t* bytes, size_t n) {
 }
 
 // Connects as socket:// does, then says that this end will use the COM port control option and
-// binary transmission both ways, so that every byte passes as it is.
+// binary transmission both ways.
 int ConnectTelnet(const char* name, int* state) {
-    static const uint8_t kHello[] = {kIac,    kWill, kComPort, kIac,   kWill,
-                                     kBinary, kIac,  kDo,      kBinary};
     int fd = Connect(name, state);
     g_telnet = TelnetInput{};
     if (fd >= 0) {
-        SendAll(fd, kHello, sizeof kHello);
+        SendAll(fd, kTelnetHello, sizeof kTelnetHello);
     }
     return fd;
 }
 
-// Sets the remote port to `speed` bit/s, 8 data bits, no parity, one stop bit and no flow control
-// (the COM port option's commands 1 to 5), each value byte 255 doubled.
+// Sets the remote port to `speed` bit/s, 8N1 and no flow control.
 void SetRemotePort(int fd, unsigned speed) {
-    const uint8_t values[5][4] = {
-        {static_cast<uint8_t>(speed >> 24), static_cast<uint8_t>(speed >> 16),
-         static_cast<uint8_t>(speed >> 8), static_cast<uint8_t>(speed)},
-        {8},
-        {1},
-        {1},
-        {1}};
-    uint8_t out[80];
-    size_t n = 0;
-    for (uint8_t command = 1; command <= 5; ++command) {
-        for (uint8_t b : {kIac, kSb, kComPort, command}) {
-            out[n++] = b;
-        }
-        for (size_t i = 0; i < (command == 1 ? 4u : 1u); ++i) {
-            out[n++] = values[command - 1][i];
-            if (values[command - 1][i] == kIac) {
-                out[n++] = kIac;
-            }
-        }
-        out[n++] = kIac;
-        out[n++] = kSe;
-    }
-    SendAll(fd, out, n);
+    uint8_t out[kTelnetSettingsMax];
+    SendAll(fd, out, TelnetPortSettings(speed, out));
 }
 
-// Answers the server's `verb` (WILL, WONT, DO, DONT) for `option`: what this line does not use is
-// refused (WONT to a DO, DONT to a WILL); the rest needs no answer.
-void Answer(int fd, uint8_t verb, uint8_t option) {
-    bool used = option == kBinary || option == kComPort;
-    uint8_t refusal = verb == kDo && !used ? kWont : verb == kWill && option != kBinary ? kDont : 0;
-    if (refusal != 0) {
-        const uint8_t reply[] = {kIac, refusal, option};
-        SendAll(fd, reply, sizeof reply);
-    }
-}
+// Most bytes read from the server, or taken from the device to be written, at once.
+constexpr size_t kTelnetChunk = 256;
 
-// Reads the server's bytes and keeps the device's: a doubled 255 is one, and Telnet's commands
-// (negotiations, the server's COM port notices) are answered or left out.
+// Reads the server's bytes and keeps the device's; the options the server asks for that this line
+// does not use are refused.
 ssize_t ReadTelnet(int fd, void* buffer, size_t max) {
     uint8_t* bytes = static_cast<uint8_t*>(buffer);
-    ssize_t got = read(fd, bytes, max);
-    size_t kept = 0;
-    for (ssize_t i = 0; i < got; ++i) {
-        uint8_t b = bytes[i];
-        TelnetState& at = g_telnet.state;
-        if (at == kInData || (at == kAfterIac && b == kIac)) {
-            at = at == kInData && b == kIac ? kAfterIac : kInData;
-            bytes[kept] = b;
-            kept += at == kInData ? 1 : 0;
-        } else if (at == kAfterIac) {
-            at = b == kSb ? kInSb : b >= kWill ? kAfterVerb : kInData;
-            g_telnet.verb = b;
-        } else if (at == kAfterVerb) {
-            Answer(fd, g_telnet.verb, b);
-            at = kInData;
-        } else {  // within a subnegotiation, which ends with IAC SE
-            at = at == kInSb ? (b == kIac ? kInSbAfterIac : kInSb) : (b == kSe ? kInData : kInSb);
-        }
+    uint8_t answers[3 * kTelnetChunk];
+    size_t answered = 0;
+    ssize_t got = read(fd, bytes, max < kTelnetChunk ? max : kTelnetChunk);
+    size_t kept =
+        got > 0 ? TelnetTakeData(&g_telnet, bytes, static_cast<size_t>(got), answers, &answered)
+                : 0;
+    if (answered > 0) {
+        SendAll(fd, answers, answered);
     }
     if (got > 0 && kept == 0) {
         errno = EAGAIN;  // nothing of the device's came: not the end of the line
@@ -261,19 +209,13 @@ ssize_t ReadTelnet(int fd, void* buffer, size_t max) {
     return got > 0 ? static_cast<ssize_t>(kept) : got;
 }
 
-// Writes the device's bytes, each 255 doubled. Returns `n`, or -1.
+// Writes the device's bytes, each 255 doubled. Returns how many of them went (at most
+// kTelnetChunk), or -1.
 ssize_t WriteTelnet(int fd, const void* buffer, size_t n) {
-    const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
-    uint8_t out[512];
-    size_t m = 0;
-    for (size_t i = 0; i < n && i < sizeof out / 2; ++i) {
-        out[m++] = bytes[i];
-        if (bytes[i] == kIac) {
-            out[m++] = kIac;
-        }
-    }
-    return SendAll(fd, out, m) < 0 ? -1
-                                   : static_cast<ssize_t>(n < sizeof out / 2 ? n : sizeof out / 2);
+    uint8_t out[2 * kTelnetChunk];
+    size_t taken = n < kTelnetChunk ? n : kTelnetChunk;
+    size_t m = TelnetEscape(static_cast<const uint8_t*>(buffer), taken, out);
+    return SendAll(fd, out, m) < 0 ? -1 : static_cast<ssize_t>(taken);
 }
 
 }  // namespace
