@@ -1,6 +1,7 @@
-// The serial port on Win32: the open COM port, its speed and state, the reader thread that serves
-// it, the port's loss and return, and the port side of the core (WritePort, PauseReader), all
-// through overlapped transfers.
+// The serial port on Win32: the open COM port or network line, its speed and state, the reader
+// thread that serves it, the port's loss and return, and the port side of the core (WritePort,
+// PauseReader): overlapped transfers on a COM port, the calls of net_line_win32.cpp on a network
+// line.
 #include "serial/port_win32.h"
 
 #include <windows.h>
@@ -10,18 +11,20 @@
 #include "frame/port_seam.h"
 #include "front/front_end.h"
 #include "link/frame_assembly.h"
+#include "serial/line_url.h"
 #include "serial/line_win32.h"
 #include "serial/serial_port.h"
 #include "wait/stop_signal.h"
 
 namespace {
 
-// The one port of the run. `port`, `speed` and `state` change under `lock`: the window's thread
-// changes them while no reader runs (and sets the speed at any time), the reader when its port is
-// lost or back. `arrival` is signalled when a COM port arrives (PortDeviceArrived).
+// The one port of the run. `port`, `line`, `speed` and `state` change under `lock`: the window's
+// thread changes them while no reader runs (and sets the speed at any time), the reader when its
+// port is lost or back. `arrival` is signalled when a COM port arrives (PortDeviceArrived).
 struct SerialPort {
     SRWLOCK lock;
-    HANDLE port;     // the open port, or INVALID_HANDLE_VALUE
+    HANDLE port;     // the open COM port, or INVALID_HANDLE_VALUE
+    uintptr_t line;  // the open network line's socket, or kNoLine
     unsigned speed;  // remembered while no port is open
     HANDLE reader;   // the reader thread of the port asked for, or NULL
     int state;       // the PortStateCode of the port last asked for
@@ -29,15 +32,21 @@ struct SerialPort {
     HANDLE arrival;
 };
 
-SerialPort g_port = {SRWLOCK_INIT, INVALID_HANDLE_VALUE, 9600, NULL, kPortClosed, "", NULL};
+SerialPort g_port = {SRWLOCK_INIT, INVALID_HANDLE_VALUE, kNoLine, 9600,
+                     NULL,         kPortClosed,          "",      NULL};
 
-// Replaces the open port by `port` (INVALID_HANDLE_VALUE: none) in the state `state`.
-void SetPort(HANDLE port, int state) {
+// Replaces the open port by the COM port `port` or the network line `line` (INVALID_HANDLE_VALUE
+// and kNoLine: none) in the state `state`, set to the speed chosen.
+void SetPort(HANDLE port, uintptr_t line, int state) {
     AcquireSRWLockExclusive(&g_port.lock);
     g_port.port = port;
+    g_port.line = line;
     g_port.state = state;
     if (port != INVALID_HANDLE_VALUE) {
         ConfigureComPort(port, g_port.speed);
+    }
+    if (line != kNoLine) {
+        ConfigureNetLine(line, g_port.speed);
     }
     ReleaseSRWLockExclusive(&g_port.lock);
 }
@@ -95,7 +104,7 @@ size_t ReadPort(uint8_t* buffer, size_t max, DWORD* error) {
 
 void LosePort() {
     HANDLE port = g_port.port;
-    SetPort(INVALID_HANDLE_VALUE, kPortLost);
+    SetPort(INVALID_HANDLE_VALUE, kNoLine, kPortLost);
     CloseComPort(port);
     FrontPortStateChanged();
 }
@@ -104,7 +113,7 @@ HANDLE RetakePort() {
     int state;
     HANDLE port = OpenComPort(g_port.name, &state);
     if (port != INVALID_HANDLE_VALUE) {
-        SetPort(port, kPortOpen);
+        SetPort(port, kNoLine, kPortOpen);
         ResetReceiveBuffer();  // as after a port switch
         FrontPortStateChanged();
     }
@@ -113,6 +122,18 @@ HANDLE RetakePort() {
 
 HANDLE ArrivalEvent() {
     return g_port.arrival;
+}
+
+void SetLine(uintptr_t line, int state) {
+    uintptr_t had = g_port.line;  // changed by this thread alone while it runs
+    SetPort(INVALID_HANDLE_VALUE, line, state);
+    if (had != kNoLine) {
+        CloseNetLine(had);
+    }
+    if (line != kNoLine) {
+        ResetReceiveBuffer();  // as after a port switch
+    }
+    FrontPortStateChanged();
 }
 
 void PortDeviceArrived() {
@@ -129,9 +150,22 @@ int OpenPortDevice(const char* device) {
         g_port.arrival = CreateEventA(NULL, FALSE, FALSE, NULL);
     }
     snprintf(g_port.name, sizeof g_port.name, "%s", device);
+    LineUrl url;
+    const char* why;
+    if (ParseLineUrl(device, &url, &why) > 0) {
+        // The reader makes the connection: a lookup or a connect may take long.
+        SetPort(INVALID_HANDLE_VALUE, kNoLine, kPortConnecting);
+        ResetReceiveBuffer();
+        ClearReaderStop();
+        g_port.reader = CreateThread(NULL, 0, LineReaderThread, g_port.name, 0, NULL);
+        if (g_port.reader == NULL) {
+            SetPort(INVALID_HANDLE_VALUE, kNoLine, kPortUnusable);
+        }
+        return g_port.reader != NULL ? 1 : 0;
+    }
     int state;
     HANDLE port = OpenComPort(device, &state);
-    SetPort(port, state);
+    SetPort(port, kNoLine, state);
     if (port == INVALID_HANDLE_VALUE) {
         return 0;
     }
@@ -144,7 +178,7 @@ int OpenPortDevice(const char* device) {
 }
 
 void ClosePort() {
-    if (g_port.port == INVALID_HANDLE_VALUE && g_port.reader == NULL) {
+    if (g_port.port == INVALID_HANDLE_VALUE && g_port.line == kNoLine && g_port.reader == NULL) {
         return;
     }
     if (g_port.reader != NULL) {
@@ -156,9 +190,13 @@ void ClosePort() {
         g_port.reader = NULL;
     }
     HANDLE port = g_port.port;  // the reader may have lost it
-    SetPort(INVALID_HANDLE_VALUE, kPortClosed);
+    uintptr_t line = g_port.line;
+    SetPort(INVALID_HANDLE_VALUE, kNoLine, kPortClosed);
     if (port != INVALID_HANDLE_VALUE) {
         CloseComPort(port);
+    }
+    if (line != kNoLine) {
+        CloseNetLine(line);
     }
 }
 
@@ -172,10 +210,18 @@ void SetBaudRate(unsigned speed) {
     if (g_port.port != INVALID_HANDLE_VALUE) {
         ConfigureComPort(g_port.port, speed);
     }
+    if (g_port.line != kNoLine) {
+        ConfigureNetLine(g_port.line, speed);
+    }
     ReleaseSRWLockExclusive(&g_port.lock);
 }
 
 void WritePort(const uint8_t* bytes, size_t n) {
+    // Replies are written by the reader, which alone changes the line while it runs.
+    if (g_port.line != kNoLine) {
+        WriteNetLine(g_port.line, bytes, n);
+        return;
+    }
     DWORD ignored;
     Transfer(NULL, bytes, static_cast<DWORD>(n), &ignored);  // the outcome is not examined
 }

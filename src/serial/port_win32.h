@@ -10,6 +10,10 @@
 // (reader_win32.cpp).
 DWORD WINAPI ReaderThread(LPVOID port);
 
+// The body of the reader thread of the network line `name` (serial/line_url.h), which
+// OpenPortDevice starts before its connection is made (reader_win32.cpp).
+DWORD WINAPI LineReaderThread(LPVOID name);
+
 // Returns 1 when `error`, from a wait or a transfer on the port, means that its device went away
 // (a USB serial adapter pulled), unless the stop signal is raised; 0 otherwise.
 int DeviceGone(DWORD error);
@@ -29,3 +33,9 @@ HANDLE RetakePort();
 
 // The event that PortDeviceArrived signals (auto-reset).
 HANDLE ArrivalEvent();
+
+// Makes `line`, a network line's socket just connected, the port (kNoLine: none, its line not
+// made or lost), and records `state`. The line the port had is closed; a new one is set to the
+// speed chosen, with the receive buffer emptied as after a port switch. The program is told.
+// Reader thread only.
+void SetLine(uintptr_t line, int state);

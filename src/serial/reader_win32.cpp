@@ -1,7 +1,8 @@
-// The reader thread of the Win32 serial port: it waits for the events of the COM port and feeds
-// what arrives to the frame assembly. When the port's device goes away (a USB adapter pulled), it
-// closes the port at once and sleeps until the port opens again. Every wait also watches the reader
-// stop signal, so ClosePort ends the thread where it waits instead of killing it.
+// The reader thread of the Win32 serial port: it waits for the events of the COM port, or for the
+// bytes of a network line, and feeds what arrives to the frame assembly. When the port's device
+// goes away (a USB adapter pulled) or the line drops, it closes the port at once and sleeps until
+// the port opens again. Every wait also watches the reader stop signal, so ClosePort ends the
+// thread where it waits instead of killing it.
 #include <new>
 
 #include "link/frame_assembly.h"
@@ -86,6 +87,33 @@ HANDLE AwaitReturn() {
     return port;
 }
 
+// Makes the network line `name`'s connection, tried again every second (a listen:// line: when
+// someone connects) until it is made. Until the line's first connection (`first`), the program is
+// told why it is not made yet; after it, the line stays lost. A line lost before it gave a byte
+// (`waitFirst`) is tried again only after a wait, never in a loop. Returns the socket, now the
+// port's, or kNoLine when the stop signal came first.
+uintptr_t AwaitLine(const char* name, bool first, bool waitFirst) {
+    for (bool look = !waitFirst;; look = true) {
+        int state = PortState();
+        uintptr_t line = look ? OpenNetLine(name, &state) : kNoLine;
+        if (ReaderStopRaised()) {
+            if (line != kNoLine) {
+                CloseNetLine(line);
+            }
+            return kNoLine;
+        }
+        if (line != kNoLine || (first && state != PortState())) {
+            SetLine(line, state);
+        }
+        if (line != kNoLine) {
+            return line;
+        }
+        if (!AwaitNetTry(kLostRetryMs)) {
+            return kNoLine;
+        }
+    }
+}
+
 }  // namespace
 
 // It purges nothing: the port was purged once at open, and what the device sent since then is its
@@ -115,5 +143,28 @@ DWORD WINAPI ReaderThread(LPVOID open) {
             break;
         }
     }
+    return 0;
+}
+
+DWORD WINAPI LineReaderThread(LPVOID name) {
+    uintptr_t line = AwaitLine(static_cast<const char*>(name), true, false);
+    bool heard = true;  // the line has given bytes since it was last connected
+    while (line != kNoLine) {
+        int ready = WaitForSocket(line, false, kNoTimeLimit);
+        uint8_t buffer[256];
+        int n = ready == 1 ? ReadNetLine(line, buffer, sizeof buffer) : -1;
+        if (ReaderStopRaised()) {
+            break;
+        }
+        if (n > 0) {
+            heard = true;
+            FeedReceivedBytes(buffer, static_cast<size_t>(n));
+        } else if (n < 0) {  // closed by the other end, failed, or an error condition
+            SetLine(kNoLine, kPortLost);
+            line = AwaitLine(static_cast<const char*>(name), false, !heard);
+            heard = false;
+        }
+    }
+    EndNetListen();
     return 0;
 }

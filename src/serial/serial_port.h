@@ -5,12 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
-// Opens the port `device` names (from NamedPort or ComDevice, serial/port_names.h; on Linux also a
-// network line, serial/line_url.h) at the speed
-// last chosen, empties the receive buffer and starts its reader thread. On Linux the port is taken
-// exclusive (its flock taken, TIOCEXCL set) in raw 8N1. Returns 1 when the port is open, 0 when it
-// could not be opened (silently: no port is then open, and writes and reads do nothing). A port
-// still open is closed first.
+// Opens the port `device` names (from NamedPort or ComDevice, serial/port_names.h, a network line
+// among them, serial/line_url.h) at the speed last chosen, empties the receive buffer and starts
+// its reader thread, which makes a network line's connection. On Linux the port is taken exclusive
+// (its flock taken, TIOCEXCL set) in raw 8N1. Returns 1 when the port is open or its reader makes
+// the connection, 0 when it could not be opened (silently: no port is then open, and writes and
+// reads do nothing). A port still open is closed first.
 int OpenPortDevice(const char* device);
 
 // Stops the reader thread wherever it is (its interrupted command sends no reply), discards pending

@@ -6,6 +6,7 @@
 
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -117,6 +118,28 @@ def replugged(d, ptys, spare, tmp):
     peer.close()
 
 
+def network_line(env, app, probe):
+    # socket:// to a listener of the test's, the device at its end: refused until it listens, then
+    # connected; the line drops with the listener gone (lost, the program asleep) and is back when
+    # it listens again, the adapter still on; Cancel ends the program while its line is lost.
+    with socket.create_server(("127.0.0.1", 0)) as unused:
+        port = unused.getsockname()[1]
+    url = "socket://127.0.0.1:%d" % port
+    d = Driver(env, app, probe, "--port", url)
+    kit.wait_for("refused", lambda: d.tip() == url + ": refused: waiting for it", 20)
+    for reply in (scenario.POWER_ON[1], "01 00 03 02 31 30"):
+        with socket.create_server(("127.0.0.1", port)) as server:
+            server.settimeout(30)
+            device = kit.TcpDevice(server.accept()[0])
+        kit.wait_for("connected", lambda: d.tip() == url + ": connected to " + url[9:], 20)
+        scenario.answered(device, scenario.POWER_ON[0], reply)
+        device.close()
+        kit.wait_for("lost", lambda: d.tip() == url + ": lost: waiting for it to come back", 20)
+        kit.asleep(d.program.pid)
+    d.ask("cancel")
+    assert d.program.wait(timeout=30) == 0
+
+
 def reg(env, *lines):  # adds the keys and values of these .reg file lines to the registry
     with open(env["WINEPREFIX"] + ".reg", "w", encoding="utf-16") as file:  # beside the prefix
         file.write("Windows Registry Editor Version 5.00\n\n" + "\n".join(lines) + "\n")
@@ -166,6 +189,7 @@ def test(exe, probe, artefacts, tmp, env):
     assert kit.wait_for("the box", d.box, 20) == "unkown command (11:02)"
     d.ask("cancel")
     assert d.program.wait(timeout=30) == 0 and d.box() is None
+    network_line(env, app, probe)
 
 
 def main(exe, probe, shim, artefacts):
