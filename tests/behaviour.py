@@ -228,7 +228,7 @@ def line_back(program, line):
     # reopened as after a replug, with the adapter and the connection as they were.
     with tempfile.TemporaryDirectory() as tmp:
         h, device = network_line(program, line, os.path.join(tmp, "log"))
-        url, peer = h.process.args[-3], Peer()
+        url, peer = h.process.args[h.process.args.index("--port") + 1], Peer()
         converse(Target(h, device), peer, parse("row", peer.env, [POWER_ON, OPEN, CONNECT])[1])
         port = int(url.rpartition(":")[2])
         device.close()
@@ -267,6 +267,7 @@ def through_ser2net(program):
         h, peer = Program(program, "--port", url, "--speed", "38400"), Peer()
         while h.wait("box") != "box %s: connected to %s" % (url, url.partition("//")[2]):
             pass  # refused until ser2net listens
+        wait_for("ser2net's pty raw", lambda: not termios.tcgetattr(pty.slave)[3] & termios.ECHO)
         converse(Target(h, pty), peer, parse("row", peer.env, [
             POWER_ON, '0F 00 01 FF -> 0F 00 01 FF 00 "power OFF"'])[1])
         assert pty.speed() == speed, "the pty at %s" % pty.speed()

@@ -118,7 +118,8 @@ const OptionRow kOptions[] = {
     {"--port", "NAME",
      "the port: COM1 to COM4 (on Linux /dev/ttyS0 to /dev/ttyS3), a higher COM\n"
      "number on Windows, or on Linux a device path such as /dev/ttyUSB0 or a\n"
-     "/dev/serial/by-id/ link; COM1 unless given",
+     "/dev/serial/by-id/ link, or a line over the network: socket://HOST:PORT,\n"
+     "rfc2217://HOST:PORT or listen://ADDR:PORT; COM1 unless given",
      TakePort},
     {"--speed", "BPS", "9600 (unless given) or 38400 bit/s", TakeSpeed},
     {"--log", "FILE", "append every frame to the traffic log FILE", TakeLog},
