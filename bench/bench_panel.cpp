@@ -6,6 +6,6 @@ void FrontSetStatus(const char*) {}
 
 void FrontShowError(const char*) {}
 
-void FrontLogStateChanged(const char*) {}
+void FrontTell(const char*) {}
 
 void FrontPortStateChanged() {}

@@ -9,7 +9,7 @@ void FrontSetStatus(const char*) {}
 
 void FrontShowError(const char*) {}
 
-void FrontLogStateChanged(const char*) {}
+void FrontTell(const char*) {}
 
 void WritePort(const uint8_t*, size_t) {}
 

@@ -231,6 +231,10 @@ def line_back(program, line):
         url, peer = h.process.args[h.process.args.index("--port") + 1], Peer()
         converse(Target(h, device), peer, parse("row", peer.env, [POWER_ON, OPEN, CONNECT])[1])
         port = int(url.rpartition(":")[2])
+        if line == "listen":  # one line at a time: a second connection is closed at once, and told
+            with socket.create_connection(("127.0.0.1", port), 5) as second:
+                assert second.recv(1) == b"", "a second connection kept"
+            assert h.wait("box") == "box %s: a second connection closed: one at a time" % url
         device.close()
         assert h.wait("box") == "box %s: lost: waiting for it to come back" % url
         asleep(h.process.pid)

@@ -63,7 +63,7 @@ void FrontShowError(const char* text) {
     Print("box %s", text);
 }
 
-void FrontLogStateChanged(const char*) {}
+void FrontTell(const char*) {}
 
 #ifdef ZUNDREL_HARNESS_SERIAL
 void FrontPortStateChanged() {}

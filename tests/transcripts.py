@@ -179,16 +179,18 @@ def network_line(program, line, log):
     if line == "listen":
         server.close()
     program = Program(program, "--port", url, "--speed", "38400", "--log", log)
-    assert program.wait("box") == "box %s: opening" % url, "not opening"
+
+    def state(words):  # the state line told next is `words`, after "opening" maybe
+        while (told := program.wait("box")) != "box %s: %s" % (url, words):
+            assert told == "box %s: opening" % url, told
     if line == "listen":
-        assert program.wait("box") == "box %s: listening: waiting for the connection" % url
+        state("listening: waiting for the connection")
         server = socket.create_connection(("127.0.0.1", int(url.rpartition(":")[2])), 5)
     else:
         server.settimeout(5)
         listening, server = server, server.accept()[0]
         listening.close()
-    where = "on" if line == "listen" else "to"
-    assert program.wait("box") == "box %s: connected %s %s" % (url, where, url.partition("//")[2])
+    state("connected %s %s" % ("on" if line == "listen" else "to", url.partition("//")[2]))
     return program, (TelnetDevice if line == "rfc2217" else TcpDevice)(server)
 
 

@@ -24,10 +24,12 @@ void FrontSetStatus(const char* label);
 // earlier when the port is being closed. A program without a window prints it and returns at once.
 void FrontShowError(const char* text);
 
-// Tells, in one line of text ("traffic log PATH cannot be written", or "... written again"), that
-// the traffic log has just gone from written to not written or back. Called only on such a change,
-// never once a frame. Must not block the reader thread.
-void FrontLogStateChanged(const char* line);
+// Tells, in one line of text for stderr, what the user should know and the dialog has no place
+// for: that the traffic log has just gone from written to not written or back ("traffic log PATH
+// cannot be written", "... written again"), or that a second connection to a listening line was
+// closed. Called on such an event only, never once a frame; also from the port's own threads. Must
+// not block. The Windows dialog stays silent.
+void FrontTell(const char* line);
 
 // Tells that the port's state changed by itself (its device lost, or back and reopened); the
 // program relays it to the window's thread, which calls ControlPortStateChanged. Must not wait for

@@ -56,6 +56,6 @@ void WriteLogLine(char direction, const uint8_t* bytes, size_t n) {
         char told[kLogPathBytes + 32];
         snprintf(told, sizeof told, "traffic log %s %s", path,
                  written ? "written again" : "cannot be written");
-        FrontLogStateChanged(told);
+        FrontTell(told);
     }
 }

@@ -24,7 +24,7 @@ void SetLogPath(const char* path);
 
 // Appends one line "D> XX XX ... \r\n" for the `n` bytes (at most kLogLineMaxBytes) (direction 'R'
 // taken in, 'S' sent) to the log file. No path writes and creates nothing. A file that cannot be
-// opened or written, or that another program holds, skips the line; FrontLogStateChanged tells
+// opened or written, or that another program holds, skips the line; FrontTell tells
 // when lines stop being written and when they are written again. Reader thread only.
 void WriteLogLine(char direction, const uint8_t* bytes, size_t n);
 

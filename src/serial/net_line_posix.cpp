@@ -8,11 +8,16 @@
 #include <errno.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 
+#include "front/front_end.h"
 #include "serial/line_posix.h"
 #include "serial/line_url.h"
 #include "serial/serial_port.h"
@@ -27,6 +32,43 @@ constexpr unsigned kConnectWaitMs = 1000;
 
 // The listening socket of a listen:// line while no one is connected, or -1. Reader thread only.
 int g_listening = -1;
+
+// While a listen:// line is connected, its listening socket stays open, and the doorkeeper, a
+// thread of its own, takes any further connection and closes it at once, telling it on stderr: one
+// line at a time. `stop` (an eventfd) ends it.
+struct Doorkeeper {
+    pthread_t thread;
+    int stop = -1;
+    char name[128];
+} g_door;
+
+void* KeepDoor(void*) {
+    for (;;) {
+        pollfd p[2] = {{g_listening, POLLIN, 0}, {g_door.stop, POLLIN, 0}};
+        if ((poll(p, 2, -1) < 0 && errno != EINTR) || p[1].revents != 0) {
+            return nullptr;
+        }
+        int fd = accept4(g_listening, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) {
+            close(fd);
+            char line[192];
+            snprintf(line, sizeof line, "%s: a second connection closed: one at a time",
+                     g_door.name);
+            FrontTell(line);
+        }
+    }
+}
+
+void StopDoorkeeper() {
+    if (g_door.stop >= 0) {
+        uint64_t one = 1;
+        ssize_t ignored = write(g_door.stop, &one, sizeof one);
+        (void)ignored;
+        pthread_join(g_door.thread, nullptr);
+        close(g_door.stop);
+        g_door.stop = -1;
+    }
+}
 
 // Fills `to` with the IPv4 address of `url`'s host (looked up when it is a name; the lookup ends
 // with the stop signal). Returns 1, or 0 when it is not found.
@@ -105,6 +147,12 @@ int Listen(const char* name, int* wake) {
     const char* why;
     sockaddr_in at;
     int on = 1;
+    StopDoorkeeper();  // the line was lost: the door is the way back in
+    snprintf(g_door.name, sizeof g_door.name, "%s", name);
+    if (g_listening >= 0) {
+        *wake = g_listening;
+        return 1;
+    }
     g_listening = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     setsockopt(g_listening, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (ParseLineUrl(name, &url, &why) <= 0 || !AddressOf(url, &at) ||
@@ -117,11 +165,33 @@ int Listen(const char* name, int* wake) {
     return g_listening >= 0 ? 1 : 0;
 }
 
-// While a connection is up, no one else is listened for: a second one is refused at once.
 void StopListening() {
+    StopDoorkeeper();
     if (g_listening >= 0) {
         close(g_listening);
         g_listening = -1;
+    }
+}
+
+// The reader's wait for a connection has ended: with one taken, the doorkeeper watches the door;
+// stopped, the line is let go.
+void EndListenWatch() {
+    g_door.stop = ReaderStopRaised() ? -1 : eventfd(0, EFD_CLOEXEC);
+    if (g_door.stop >= 0 && pthread_create(&g_door.thread, nullptr, KeepDoor, nullptr) != 0) {
+        close(g_door.stop);
+        g_door.stop = -1;
+    }
+    if (ReaderStopRaised()) {
+        StopListening();
+    }
+}
+
+// Closes the connection of a listen:// line; with `discard` (the port closed for good) the
+// listening socket and its doorkeeper go too.
+void CloseListened(int fd, bool discard) {
+    close(fd);
+    if (discard) {
+        StopListening();
     }
 }
 
@@ -224,5 +294,5 @@ const LineKind kRfc2217Line = {ConnectTelnet, SetRemotePort, CloseSocket, NoWatc
                                [] {},         ReadTelnet,    WriteTelnet, 1,       1000};
 const LineKind kSocketLine = {Connect, NoSettings, CloseSocket, NoWatch, NoDrain,
                               [] {},   read,       SendBytes,   1,       1000};
-const LineKind kListenLine = {Accept,        NoSettings, CloseSocket, Listen, Listening,
-                              StopListening, read,       SendBytes,   1,      1000};
+const LineKind kListenLine = {Accept,         NoSettings, CloseListened, Listen, Listening,
+                              EndListenWatch, read,       SendBytes,     1,      1000};

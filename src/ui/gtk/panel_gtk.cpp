@@ -183,7 +183,7 @@ void FrontSetStatus(const char* label) {
     }
 }
 
-void FrontLogStateChanged(const char* line) {
+void FrontTell(const char* line) {
     g_idle_add(PrintLogState, g_strdup(line));
 }
 

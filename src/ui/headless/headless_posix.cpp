@@ -226,7 +226,7 @@ void FrontShowError(const char* text) {
     Emit(1, text);
 }
 
-void FrontLogStateChanged(const char* line) {
+void FrontTell(const char* line) {
     Emit(1, line);
 }
 

@@ -320,7 +320,7 @@ void FrontShowError(const char* text) {
 }
 
 // The dialog stays silent about the log, as it always has: no box, no line.
-void FrontLogStateChanged(const char*) {}
+void FrontTell(const char*) {}
 
 // Shows the control dialog and returns 0 when the user has closed it; see ReadCommandLine for the
 // statuses of a command line that ends the program at once.
