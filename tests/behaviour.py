@@ -18,8 +18,8 @@ import tempfile
 import termios
 import time
 
-from kit import (Peer, Program, Pty, TcpDevice, asleep, run_cases, sandboxed, stalled_port, usage,
-                 wait_for)
+from kit import (Peer, Program, Pty, TcpDevice, asleep, run_cases, sandboxed, ser2net, stalled_port,
+                 usage, wait_for)
 from transcripts import Target, converse, network_line, parse
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e"))
 from scenario import option_rows, preselected, refused  # noqa: E402
@@ -256,15 +256,8 @@ def line_back(program, line):
 def through_ser2net(program):
     # ser2net on 127.0.0.1 with a pty as its device, offered raw and as RFC 2217: a conversation
     # through each, 255s both ways, and over RFC 2217 the speed chosen set on the pty behind it.
-    pty, ports, tmp = Pty(), [], tempfile.TemporaryDirectory()
-    for _ in range(2):
-        with socket.create_server(("127.0.0.1", 0)) as unused:
-            ports.append(unused.getsockname()[1])
-    config = "".join("connection: &c%d#  accepter: %stcp,127.0.0.1,%d#  connector: serialdev,%s,"
-                     "9600n81,local#" % (n, ("", "telnet(rfc2217),")[n], p, pty.path)
-                     for n, p in enumerate(ports))
-    Program.running.append(subprocess.Popen(sandboxed(["ser2net", "-n", "-u", "-P", os.path.join(
-        tmp.name, "pid"), "-Y", config]), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    pty, tmp = Pty(), tempfile.TemporaryDirectory()
+    ports = ser2net(pty.path, tmp.name, sandboxed)
     for url, speed in (("socket", termios.B9600), ("rfc2217", termios.B38400)):
         pty.set_speed(termios.B1200)
         url = "%s://127.0.0.1:%d" % (url, ports[url == "rfc2217"])

@@ -193,6 +193,21 @@ class TelnetDevice(TcpDevice):
         return got
 
 
+def ser2net(device, folder, wrap=lambda args: args):
+    # Starts ser2net (run as `wrap` says) on 127.0.0.1 with the pty `device` as its serial port,
+    # offered raw and as RFC 2217. Returns the two TCP ports; run_cases ends it with the case.
+    ports = []
+    for _ in range(2):
+        with socket.create_server(("127.0.0.1", 0)) as unused:
+            ports.append(unused.getsockname()[1])
+    config = "".join("connection: &c%d#  accepter: %stcp,127.0.0.1,%d#  connector: serialdev,%s,"
+                     "9600n81,local#" % (n, ("", "telnet(rfc2217),")[n], p, device)
+                     for n, p in enumerate(ports))
+    Program.running.append(subprocess.Popen(wrap(["ser2net", "-n", "-u", "-P", os.path.join(
+        folder, "ser2net.pid"), "-Y", config]), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL))
+    return ports
+
+
 def private_dev(ports=()):
     # Gives this process, which must have a mount namespace of its own, a /dev of its own: the usual
     # nodes, and as serial ports only `ports` (name, the pty or file it is); and an empty resolver

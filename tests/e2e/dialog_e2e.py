@@ -10,6 +10,7 @@ import os
 import subprocess
 import sys
 import tempfile
+import termios
 
 import pyatspi
 
@@ -115,7 +116,7 @@ def ports(d, ptys, usb):  # usb: a pty made before the private /dev (none can be
 
 
 def test(program, artefacts, root):
-    ptys, usb = [Pty() for _ in PORTS], Pty()
+    ptys, usb, remote = [Pty() for _ in PORTS], Pty(), Pty()  # remote: ser2net's device
     os.makedirs(artefacts, exist_ok=True)
     stderr = open(os.path.join(artefacts, "zundrel-stderr.txt"), "w")  # every run's stdout, stderr
     # ttyS0, ttyS2 and ttyS3 are the test's ptys (ttyS3 refusing opens: nodev); ttyS1 is missing.
@@ -145,6 +146,15 @@ def test(program, artefacts, root):
         scenario.answered(ptys[0], *scenario.STATUS)
         wait_for(state, lambda: "traffic log %s %s\n" % (path, state) in open(stderr.name).read())
     ports(d, ptys, usb)
+    d.close()
+    assert d.program.wait(timeout=5) == 0
+    # A third run on ser2net's RFC 2217 port: each speed click sets the pty behind it.
+    url = "rfc2217://127.0.0.1:%d" % kit.ser2net(remote.path, root)[1]
+    d = Driver(program, stderr, "--port", url, "--speed", "38400")
+    wait_for("connected", lambda: d.tip() == url + ": connected to " + url[10:], 20)
+    for bps, code in ((9600, termios.B9600), (38400, termios.B38400)):
+        d.click_speed(bps)
+        wait_for("the pty at %d bit/s" % bps, lambda: remote.speed() == code)
     d.close()
     assert d.program.wait(timeout=5) == 0
     complaints = [line for line in open(stderr.name) if "CRITICAL" in line or "WARNING" in line]
