@@ -80,9 +80,9 @@ int AddressOf(const LineUrl& url, sockaddr_in* to) {
            NetResolveIPv4(url.host, reinterpret_cast<uint8_t*>(&to->sin_addr));
 }
 
-// A TCP socket that sends each write at once and notices a peer that went silent for good.
-int LineSocket() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+// Makes the line's socket `fd` send each write at once and notice a peer that went silent for good.
+// Returns `fd`.
+int SetUpLine(int fd) {
     int on = 1, idle = 10, count = 3;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
@@ -102,7 +102,7 @@ int Connect(const char* name, int* state) {
     if (ParseLineUrl(name, &url, &why) <= 0 || !AddressOf(url, &to)) {
         return -1;
     }
-    int fd = LineSocket();
+    int fd = SetUpLine(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
     int r = connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 ? POLLOUT
             : errno == EINPROGRESS ? WaitForDescriptor(fd, POLLOUT, kConnectWaitMs)
                                    : -1;
@@ -132,11 +132,7 @@ int Accept(const char* name, int* state) {
     int fd = g_listening >= 0 ? accept4(g_listening, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)
                               : -1;
     *state = fd >= 0 ? kPortOpen : g_listening >= 0 ? kPortListening : kPortBusy;
-    if (fd >= 0) {
-        int on = 1;
-        setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
-    return fd;
+    return fd >= 0 ? SetUpLine(fd) : fd;
 }
 
 // Listens on the address of the listen:// line `name`; `wake` is the listening socket, readable
