@@ -7,7 +7,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 deb=$(scripts/package.sh | tail -1)
 files=(/usr/bin/zundrel /usr/bin/zundrel-headless /usr/share/applications/zundrel.desktop
-       /usr/share/icons/hicolor/scalable/apps/zundrel.svg /usr/lib/systemd/system/zundrel@.service)
+       /usr/share/icons/hicolor/scalable/apps/zundrel.svg /usr/lib/systemd/system/zundrel@.service
+       /usr/share/man/man1/zundrel.1 /usr/share/man/man1/zundrel-headless.1)
 DEBIAN_FRONTEND=noninteractive apt-get install -y "./$deb" >/dev/null
 for f in "${files[@]}"; do
   [ -e "$f" ] || { echo "package: missing after install: $f"; exit 1; }
