@@ -3,7 +3,7 @@
 # sudo). With --tests, also installs what the tests need: clang for the fuzz build, the X server and
 # tools of the dialog's end-to-end test, ser2net, and mingw-w64 and Wine for the Windows program and
 # its test.
-# With --package, also what building the Debian package needs (dpkg-dev's dpkg-shlibdeps, file).
+# With --package, also what building the Debian packages needs (debhelper, lintian).
 #   scripts/setup.sh [--tests] [--package]
 set -euo pipefail
 tests=0
@@ -41,7 +41,7 @@ if [ "$tests" -eq 1 ]; then
   )
 fi
 if [ "$package" -eq 1 ]; then
-  packages+=(dpkg-dev file)
+  packages+=(dpkg-dev debhelper lintian libglib2.0-dev-bin)
 fi
 missing=()
 for p in "${packages[@]}"; do
