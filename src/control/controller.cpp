@@ -137,8 +137,9 @@ void ControlStart() {
     g_choice.picked = item;
     g_choice.speed = g_start.speed;
     FrontSelectPortItem(item);
-    OpenPortDevice(g_ports.rows[item].device);
+    // The speed first: the port opens at it, and a line that sets a remote port sets it once.
     SetBaudRate(g_start.speed);
+    OpenPortDevice(g_ports.rows[item].device);
     ShowPortState();
 }
 
