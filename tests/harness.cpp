@@ -6,7 +6,6 @@
 //  - harness_serial (ZUNDREL_HARNESS_SERIAL): the real serial port and reader thread. Commands:
 //      open PATH        open the terminal at PATH as the port; prints "open 1" or "open 0"
 //      close            close the port
-//      write N          writes N bytes to the port as a reply would
 // Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
 // one line starting with its own name; events are printed as they happen:
 // "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS".
@@ -134,13 +133,7 @@ int main() {
         } else if (command == "close") {
             ClosePort();
             Print("close");
-        } else if (command == "write") {
-            std::string bytes(static_cast<size_t>(atoi(arg)), 'B');
-            WritePort(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
-            Print("write");
 #endif
-        } else {
-            Print("unknown %s", command.c_str());
         }
     }
 #ifdef ZUNDREL_HARNESS_SERIAL
