@@ -1,6 +1,6 @@
 #include <cstdio>
-#include <cstring>
 
+#include "serial/line_url.h"
 #include "serial/serial_port.h"
 
 void PortStateText(int state, unsigned speed, const char* device, char* text, size_t size) {
@@ -18,9 +18,12 @@ void PortStateText(int state, unsigned speed, const char* device, char* text, si
         "no answer: waiting for it",
         "listening: waiting for the connection",
     };
-    const char* url = strstr(device, "://");
-    if (state == kPortOpen && url != nullptr) {
-        snprintf(text, size, "connected %s %s", device[0] == 'l' ? "on" : "to", url + 3);
+    LineUrl url;
+    const char* why;
+    int scheme = ParseLineUrl(device, &url, &why);
+    if (state == kPortOpen && scheme > 0) {
+        snprintf(text, size, "connected %s %s:%u", scheme == kLineListen ? "on" : "to", url.host,
+                 url.port);
         return;
     }
     snprintf(text, size, kStates[state >= 0 && state <= kPortListening ? state : 0], speed);
