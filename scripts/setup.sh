@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build and run the Linux program. Run as root (or with
 # sudo). With --tests, also installs what the tests need: clang for the fuzz build, the X server and
-# tools of the dialog's end-to-end test, ser2net, and mingw-w64 and Wine for the Windows program and
-# its test.
-# With --package, also what building the Debian packages needs (debhelper, lintian).
+# tools of the dialog's end-to-end test, ser2net, mingw-w64 and Wine for the Windows program and
+# its test, and Debian's cross toolchains and qemu-user for the arm64 and armhf builds and their
+# tests (the two architectures are added to dpkg's for their libraries).
+# With --package, also what building the Debian packages needs (debhelper, lintian) and checks
+# (desktop-file-validate, appstreamcli).
 #   scripts/setup.sh [--tests] [--package]
 set -euo pipefail
 tests=0
@@ -38,18 +40,26 @@ if [ "$tests" -eq 1 ]; then
     # X libraries Wine's display driver loads
     g++-mingw-w64-x86-64 wine wine64
     libxrender1 libxrandr2 libxcursor1 libxi6 libxinerama1 libxcomposite1 libxfixes3
+    # the Raspberry Pi's architectures: cross compilers, the libraries the program links there, and
+    # qemu-user to run what they build (without binfmt: the tests start qemu themselves)
+    crossbuild-essential-arm64 libudev-dev:arm64 libstdc++6:arm64
+    crossbuild-essential-armhf libudev-dev:armhf libstdc++6:armhf qemu-user
   )
 fi
 if [ "$package" -eq 1 ]; then
-  packages+=(dpkg-dev debhelper lintian libglib2.0-dev-bin)
+  packages+=(dpkg-dev debhelper lintian libglib2.0-dev-bin desktop-file-utils appstream)
 fi
 missing=()
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
 for p in "${packages[@]}"; do
+  arch=${p#*:}
+  if [ "$arch" != "$p" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    $SUDO dpkg --add-architecture "$arch"
+  fi
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO=sudo
   $SUDO apt-get update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi

@@ -1,0 +1,6 @@
+# 64-bit ARM (arm64, aarch64): a Raspberry Pi 3, 4 or 5 with a 64-bit system.
+#   cmake -S . -B build-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/arm64.cmake
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+set(ZUNDREL_TRIPLET aarch64-linux-gnu)
+set(ZUNDREL_QEMU qemu-aarch64)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

@@ -1,0 +1,7 @@
+# 32-bit ARM with hardware floating point (armhf): older Raspberry Pis, or a 32-bit system on a
+# newer one. 32-bit long and size_t, and char is unsigned.
+#   cmake -S . -B build-armhf -DCMAKE_TOOLCHAIN_FILE=cmake/armhf.cmake
+set(CMAKE_SYSTEM_PROCESSOR armv7l)
+set(ZUNDREL_TRIPLET arm-linux-gnueabihf)
+set(ZUNDREL_QEMU qemu-arm)
+include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)
