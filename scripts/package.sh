@@ -1,20 +1,46 @@
 #!/usr/bin/env bash
-# Builds the Debian packages of the committed tree (debian/, debhelper) into build-deb/:
-# zundrel-headless (the program without a window, its systemd unit; no GTK) and zundrel (the
-# dialog program, which depends on it), with their debug symbols, checked with lintian (no error,
-# no warning). Installs what it needs first (scripts/setup.sh --package). Prints the two packages'
-# paths last. Install them with
-#   sudo apt install ./build-deb/zundrel-headless_*.deb ./build-deb/zundrel_*.deb
+# Builds the Debian packages of the committed tree (debian/, debhelper) into build-deb/, for this
+# machine's architecture or for each one named (amd64, arm64, armhf: the Raspberry Pi's two are
+# cross-built with Debian's cross toolchains): zundrel-headless (the program without a window, its
+# systemd unit; no GTK) and zundrel (the dialog program, which depends on it), with their debug
+# symbols. Each is checked with lintian (no error, no warning); the desktop entry with
+# desktop-file-validate and the AppStream metadata with appstreamcli. Installs what it needs first
+# (scripts/setup.sh --package, and an architecture's build dependencies with apt-get build-dep).
+# Prints the packages' paths last. Install them with
+#   sudo apt install ./build-deb/zundrel-headless_*_amd64.deb ./build-deb/zundrel_*_amd64.deb
+#
+#   scripts/package.sh [ARCH...]     e.g. scripts/package.sh amd64 arm64 armhf
 set -euo pipefail
 cd "$(dirname "$0")/.."
+native=$(dpkg --print-architecture)
+archs=("$@")
+[ ${#archs[@]} -gt 0 ] || archs=("$native")
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
 scripts/setup.sh --package >/dev/null
+desktop-file-validate src/ui/gtk/zundrel.desktop
+appstreamcli validate --pedantic --no-net src/ui/gtk/org.example.zundrel.metainfo.xml >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 git archive --format=tar --prefix=zundrel/ HEAD | tar -x -C "$work"
-(cd "$work/zundrel" && dpkg-buildpackage -b -us -uc >"$work/build.log" 2>&1) ||
-  { tail -20 "$work/build.log"; echo "package: dpkg-buildpackage failed" >&2; exit 1; }
-lintian --fail-on error,warning "$work"/zundrel_*.changes
 mkdir -p build-deb
-rm -f build-deb/*.deb
-mv "$work"/*.deb build-deb/
-ls build-deb/zundrel-headless_*.deb build-deb/zundrel_*.deb
+for arch in "${archs[@]}"; do
+  if [ "$arch" != "$native" ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+      $SUDO dpkg --add-architecture "$arch"
+      $SUDO apt-get update >/dev/null
+    fi
+    (cd "$work/zundrel" && DEBIAN_FRONTEND=noninteractive $SUDO apt-get build-dep -y \
+      --no-install-recommends -a "$arch" ./ >"$work/deps.log" 2>&1) ||
+      { tail -20 "$work/deps.log"; echo "package: $arch: build dependencies not installed" >&2; exit 1; }
+  fi
+  (cd "$work/zundrel" && dpkg-buildpackage -b -us -uc -a "$arch" >"$work/build.log" 2>&1) ||
+    { tail -20 "$work/build.log"; echo "package: dpkg-buildpackage -a $arch failed" >&2; exit 1; }
+  lintian --fail-on error,warning "$work"/zundrel_*_"$arch".changes
+  rm -f build-deb/*_"$arch".deb
+  mv "$work"/*_"$arch".deb build-deb/
+  rm -f "$work"/*_"$arch".*
+done
+for arch in "${archs[@]}"; do
+  ls build-deb/zundrel-headless_*_"$arch".deb build-deb/zundrel_*_"$arch".deb
+done
