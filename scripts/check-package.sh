@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 debs=($(scripts/package.sh | tail -2))
 files=(/usr/bin/zundrel-headless /usr/lib/systemd/system/zundrel@.service
        /usr/share/man/man1/zundrel-headless.1.gz /usr/bin/zundrel /usr/share/man/man1/zundrel.1.gz
-       /usr/share/applications/zundrel.desktop /usr/share/icons/hicolor/scalable/apps/zundrel.svg)
+       /usr/share/applications/zundrel.desktop /usr/share/icons/hicolor/scalable/apps/zundrel.svg
+       /usr/share/metainfo/org.example.zundrel.metainfo.xml)
 DEBIAN_FRONTEND=noninteractive apt-get install -y "${debs[@]/#/./}" >/dev/null
 for f in "${files[@]}"; do
   [ -e "$f" ] || { echo "package: missing after install: $f"; exit 1; }
