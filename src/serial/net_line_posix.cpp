@@ -61,9 +61,7 @@ void* KeepDoor(void*) {
 
 void StopDoorkeeper() {
     if (g_door.stop >= 0) {
-        uint64_t one = 1;
-        ssize_t ignored = write(g_door.stop, &one, sizeof one);
-        (void)ignored;
+        SignalEventFd(g_door.stop);
         pthread_join(g_door.thread, nullptr);
         close(g_door.stop);
         g_door.stop = -1;

@@ -172,9 +172,7 @@ void* LookupWorker(void* arg) {
         }
         freeaddrinfo(answer);
     }
-    uint64_t one = 1;
-    ssize_t ignored = write(record->done, &one, sizeof one);
-    (void)ignored;
+    SignalEventFd(record->done);
     LetGo(record);
     return nullptr;
 }

@@ -54,6 +54,10 @@ void AwaitThreadEnd(HANDLE thread);
 // is not open.
 int WaitForDescriptor(int fd, short events, unsigned ms);
 
+// Adds one to the eventfd `fd`, so that a wait on it returns. A failure is not reported. Any
+// thread.
+void SignalEventFd(int fd);
+
 // Makes every later wait of the calling thread also watch the open port `fd` (-1: no port) for a
 // hang-up or an error, its device gone: such a wait then ends as if the stop signal were raised,
 // and so does every wait and ReaderStopRaised after it, until TakePortLoss. A command that waits on

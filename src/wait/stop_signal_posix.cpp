@@ -40,7 +40,11 @@ int StopFd() {
 void RaiseReaderStop() {
     int fd = StopFd();
     g_stopRaised.store(1);
-    uint64_t one = 1;
+    SignalEventFd(fd);
+}
+
+void SignalEventFd(int fd) {
+    uint64_t one = 1;  // an eventfd takes exactly 8 bytes
     ssize_t ignored = write(fd, &one, sizeof one);
     (void)ignored;
 }

@@ -68,9 +68,7 @@ void OnLogPathChanged(GtkEditable* field, gpointer) {
 }
 
 void SignalDismissed() {
-    uint64_t one = 1;
-    ssize_t ignored = write(g_errorBox.dismissedFd, &one, sizeof one);
-    (void)ignored;
+    SignalEventFd(g_errorBox.dismissedFd);
 }
 
 void DestroyShownBox() {

@@ -234,9 +234,7 @@ void FrontSetPortTip(const char* text) {
 }
 
 void FrontPortStateChanged() {
-    uint64_t one = 1;
-    ssize_t ignored = write(g_wakeFd, &one, sizeof one);
-    (void)ignored;
+    SignalEventFd(g_wakeFd);
 }
 
 // Runs without a window with the options of the command line; see zundrel --help.
