@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
 
 #include "front/front_end.h"
 #include "serial/line_posix.h"
@@ -219,8 +220,13 @@ ssize_t SendBytes(int fd, const void* bytes, size_t n) {
 // thread only.
 TelnetInput g_telnet;
 
+// Held while bytes go out, so that the window's thread setting the remote port never cuts into the
+// reader's bytes (a doubled 255 split by a speed setting would be two Telnet commands).
+std::mutex g_sending;
+
 // Sends all `n` bytes on `fd`, waiting for room at most a second. Returns `n`, or -1.
 ssize_t SendAll(int fd, const uint8_t* bytes, size_t n) {
+    std::lock_guard<std::mutex> hold(g_sending);
     for (size_t done = 0; done < n;) {
         ssize_t w = send(fd, bytes + done, n - done, MSG_NOSIGNAL);
         if (w > 0) {
