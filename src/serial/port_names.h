@@ -12,6 +12,11 @@
 // does not fit.
 int NamedPort(const char* name, char* label, char* device, size_t size);
 
+// The highest COM<n> that names a port here: 4 on Linux, 256 on Windows.
+extern const int kHighestComPort;
+// 1 when an absolute path names a port here (on Linux), 0 otherwise.
+extern const int kPathsArePorts;
+
 // Writes the label of COM<n> as the port list shows it, "COM<n>:", into `label` (`size` bytes).
 inline void ComLabel(int n, char* label, size_t size) {
     snprintf(label, size, "COM%d:", n);
