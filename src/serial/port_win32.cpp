@@ -35,6 +35,16 @@ struct SerialPort {
 SerialPort g_port = {SRWLOCK_INIT, INVALID_HANDLE_VALUE, kNoLine, 9600,
                      NULL,         kPortClosed,          "",      NULL};
 
+// Sets the open COM port or network line, if any, to the speed chosen. The port's lock is held.
+void ApplySpeed() {
+    if (g_port.port != INVALID_HANDLE_VALUE) {
+        ConfigureComPort(g_port.port, g_port.speed);
+    }
+    if (g_port.line != kNoLine) {
+        ConfigureNetLine(g_port.line, g_port.speed);
+    }
+}
+
 // Replaces the open port by the COM port `port` or the network line `line` (INVALID_HANDLE_VALUE
 // and kNoLine: none) in the state `state`, set to the speed chosen.
 void SetPort(HANDLE port, uintptr_t line, int state) {
@@ -42,12 +52,7 @@ void SetPort(HANDLE port, uintptr_t line, int state) {
     g_port.port = port;
     g_port.line = line;
     g_port.state = state;
-    if (port != INVALID_HANDLE_VALUE) {
-        ConfigureComPort(port, g_port.speed);
-    }
-    if (line != kNoLine) {
-        ConfigureNetLine(line, g_port.speed);
-    }
+    ApplySpeed();
     ReleaseSRWLockExclusive(&g_port.lock);
 }
 
@@ -207,12 +212,7 @@ int PortState() {
 void SetBaudRate(unsigned speed) {
     AcquireSRWLockExclusive(&g_port.lock);
     g_port.speed = speed;
-    if (g_port.port != INVALID_HANDLE_VALUE) {
-        ConfigureComPort(g_port.port, speed);
-    }
-    if (g_port.line != kNoLine) {
-        ConfigureNetLine(g_port.line, speed);
-    }
+    ApplySpeed();
     ReleaseSRWLockExclusive(&g_port.lock);
 }
 
