@@ -26,6 +26,11 @@ def hexs(data):
     return " ".join("%02X" % b for b in data)
 
 
+def free_port():  # a TCP port on 127.0.0.1 that nothing listens on now
+    with socket.create_server(("127.0.0.1", 0)) as unused:
+        return unused.getsockname()[1]
+
+
 def wait_for(what, check, timeout=5.0, step=0.01):
     # Polls `check` until it returns a true value, which is returned; fails naming `what`.
     deadline = time.monotonic() + timeout
@@ -52,10 +57,8 @@ class Peer:
         self.server = socket.create_server(("127.0.0.1", 0))
         self.server.settimeout(5)
         self.conn = None
-        with socket.create_server(("127.0.0.1", 0)) as unused:
-            closed = unused.getsockname()[1]
         self.env = {"port": struct.pack("<H", self.server.getsockname()[1]),
-                    "closed": struct.pack("<H", closed),
+                    "closed": struct.pack("<H", free_port()),
                     "self": socket.inet_aton(socket.gethostbyname(socket.gethostname()))}
 
     def paced(self):
@@ -196,10 +199,7 @@ class TelnetDevice(TcpDevice):
 def ser2net(device, folder, wrap=lambda args: args):
     # Starts ser2net (run as `wrap` says) on 127.0.0.1 with the pty `device` as its serial port,
     # offered raw and as RFC 2217. Returns the two TCP ports; run_cases ends it with the case.
-    ports = []
-    for _ in range(2):
-        with socket.create_server(("127.0.0.1", 0)) as unused:
-            ports.append(unused.getsockname()[1])
+    ports = [free_port(), free_port()]
     config = "".join("connection: &c%d#  accepter: %stcp,127.0.0.1,%d#  connector: serialdev,%s,"
                      "9600n81,local#" % (n, ("", "telnet(rfc2217),")[n], p, device)
                      for n, p in enumerate(ports))

@@ -114,8 +114,7 @@ def network_line(env, app, probe):
     # socket:// to a listener of the test's, the device at its end: refused until it listens, then
     # connected; the line drops with the listener gone (lost, the program asleep) and is back when
     # it listens again, the adapter still on; Cancel ends the program while its line is lost.
-    with socket.create_server(("127.0.0.1", 0)) as unused:
-        port = unused.getsockname()[1]
+    port = kit.free_port()
     url = "socket://127.0.0.1:%d" % port
     d = Driver(env, app, probe, "--port", url)
     kit.wait_for("refused", lambda: d.tip() == url + ": refused: waiting for it", 20)
