@@ -47,7 +47,7 @@ if [ "$tests" -eq 1 ]; then
   )
 fi
 if [ "$package" -eq 1 ]; then
-  packages+=(dpkg-dev debhelper lintian libglib2.0-dev-bin desktop-file-utils appstream)
+  packages+=(dpkg-dev debhelper lintian desktop-file-utils appstream)
 fi
 missing=()
 SUDO=""
