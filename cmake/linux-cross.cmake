@@ -9,11 +9,6 @@ set(CMAKE_LIBRARY_ARCHITECTURE ${ZUNDREL_TRIPLET})
 
 # pkg-config reads the architecture's own .pc files, never the native ones.
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${ZUNDREL_TRIPLET}/pkgconfig:/usr/share/pkgconfig)
-set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
-set(CMAKE_FIND_ROOT_PATH /usr/${ZUNDREL_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 
 # Run under qemu with the architecture's own libraries installed beside the native ones (libc6:ARCH,
 # libstdc++6:ARCH): the loader and the C library then come from one package. The cross toolchain's
