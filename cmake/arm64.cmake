@@ -2,5 +2,4 @@
 #   cmake -S . -B build-arm64 -DCMAKE_TOOLCHAIN_FILE=cmake/arm64.cmake
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
 set(ZUNDREL_TRIPLET aarch64-linux-gnu)
-set(ZUNDREL_QEMU qemu-aarch64)
 include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)

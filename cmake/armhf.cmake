@@ -3,5 +3,4 @@
 #   cmake -S . -B build-armhf -DCMAKE_TOOLCHAIN_FILE=cmake/armhf.cmake
 set(CMAKE_SYSTEM_PROCESSOR armv7l)
 set(ZUNDREL_TRIPLET arm-linux-gnueabihf)
-set(ZUNDREL_QEMU qemu-arm)
 include(${CMAKE_CURRENT_LIST_DIR}/linux-cross.cmake)
