@@ -17,11 +17,9 @@ import tempfile
 import termios
 import time
 
-from kit import (Peer, Program, Pty, TcpDevice, asleep, run_cases, sandboxed, ser2net, stalled_port,
-                 usage, wait_for)
-from transcripts import Target, converse, network_line, parse
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "e2e"))
-from scenario import option_rows, preselected, refused  # noqa: E402
+from kit import (Peer, Program, Pty, Target, TcpDevice, asleep, converse, network_line, option_rows,
+                 parse, preselected, refused, run_cases, sandboxed, ser2net, stalled_port, usage,
+                 wait_for)
 
 POWER_ON = '01 00 01 02 -> 00 55 55 55 55 55 "power ON"'
 STATUS = '02 00 01 01 -> 02 00 02 02 02 "check Status"'

@@ -1,5 +1,6 @@
 # The test kit every level shares: waiting, the device's pseudo-terminal, the TCP peer, the
-# programs under test, the sandbox they run in, and the runner of named cases.
+# programs under test, the sandbox they run in, the runner of named cases, the transcripts' reader
+# and player, and the option table.
 #
 # Usage: kit.py PROGRAM ARGS...   runs PROGRAM in a private /dev without ports (see sandboxed)
 
@@ -57,8 +58,10 @@ class Peer:
         self.server = socket.create_server(("127.0.0.1", 0))
         self.server.settimeout(5)
         self.conn = None
+        self.shut = socket.socket()  # bound and never listening: its port refuses, and stays taken
+        self.shut.bind(("127.0.0.1", 0))
         self.env = {"port": struct.pack("<H", self.server.getsockname()[1]),
-                    "closed": struct.pack("<H", free_port()),
+                    "closed": struct.pack("<H", self.shut.getsockname()[1]),
                     "self": socket.inet_aton(socket.gethostbyname(socket.gethostname()))}
 
     def paced(self):
@@ -102,7 +105,7 @@ class Peer:
         self.conn = None
 
     def close(self):
-        for s in (self.conn, self.server):
+        for s in (self.conn, self.server, self.shut):
             if s is not None:
                 s.close()
 
@@ -335,6 +338,239 @@ def run_cases(cases):
             Program.end_all()
     print("%d passed, %d failed" % (len(cases) - failed, failed))
     return 1 if failed or not cases else 0
+
+
+# --- Transcripts (tests/transcripts/README.md): read, and played against a target ---------------
+
+TOKEN = re.compile(r'"[^"]*"|\'[^\']*\'(?:\*\d+)?|[()|#]|[^\s()|#]+')
+
+
+def expand(token, env):
+    if token[0] == "'":
+        text, _, times = token[1:].rpartition("'")
+        return text.encode() * int(times[1:] or 1)
+    if token[0] == "{":
+        return env[token[1:-1]]
+    value, _, times = token.partition("*")
+    return bytes([int(value, 16)]) * int(times or 1)
+
+
+class Exchange:
+    # The device's bytes as chunks, the bytes of them that are logged, and what must follow.
+    def __init__(self, tokens, env):
+        arrow, dropped = tokens.index("->"), False
+        self.chunks, self.logged, self.reply = [b""], b"", b""
+        self.label, self.box, self.pause, self.after = None, None, 0, 0
+        for token in tokens[:arrow]:
+            if token in "()":
+                dropped = token == "("
+            elif token == "|":
+                self.chunks.append(b"")
+            else:
+                data = expand(token, env)
+                self.chunks[-1] += data
+                self.logged += b"" if dropped else data
+        rest = iter(tokens[arrow + 1:])
+        for token in rest:
+            if token in ("box", "pause", "after"):
+                value = next(rest)
+                setattr(self, token, value[1:-1] if token == "box" else int(value))
+            elif token[0] == '"':
+                self.label = token[1:-1]
+            elif token != "-":
+                self.reply += expand(token, env)
+
+
+def parse(path, env, lines=None):
+    # The levels a transcript is for (None: all) and its steps: (where, Exchange or peer action).
+    levels, steps = None, []
+    for number, text in enumerate(lines or open(path, encoding="utf-8"), 1):
+        tokens = TOKEN.findall(text)
+        tokens = tokens[:tokens.index("#")] if "#" in tokens else tokens
+        where = "%s:%d" % (os.path.basename(path), number)
+        if tokens and tokens[0] == "levels":
+            levels = tokens[1:]
+        elif tokens and tokens[0] == "peer":
+            steps.append((where, (tokens[1], b"".join(expand(t, env) for t in tokens[2:]))))
+        elif tokens:
+            steps.append((where, Exchange(tokens, env)))
+    return levels, steps
+
+
+class Target:
+    # Plays exchanges through `program`: a harness_core takes each chunk as one read from the port;
+    # with a pty, the real port and reader of harness_serial or of the headless program take it
+    # from the pseudo-terminal. exchange() returns what came of one.
+    def __init__(self, program, pty=None, rng=None):
+        self.program, self.pty, self.rng = program, pty, rng
+
+    def cut(self, chunks):  # each chunk, or with `rng` each cut in pieces at random points
+        for chunk in chunks:
+            points = sorted(self.rng.sample(range(1, len(chunk)), min(len(chunk) - 1,
+                            self.rng.randrange(4)))) if self.rng and chunk else []
+            yield from (chunk[a:b] for a, b in zip([0] + points, points + [len(chunk)]))
+
+    def set_log(self, path):
+        if not self.program.headless:
+            self.program.command("log " + path)
+
+    def put(self, data):  # the device writes `data`; returns once the program has read it all
+        pid = self.program and self.program.process.pid
+        before = pid and read_count(pid)
+        self.pty.write(data)
+        wait_for("the port to take the bytes in", lambda: self.pty.taken() and (
+            not pid or read_count(pid) - before >= len(data)), step=0.001)
+
+    def exchange(self, ex):
+        for chunk in self.cut(ex.chunks):
+            if self.pty:
+                self.put(chunk)
+            else:
+                self.program.command("feed " + hexs(chunk), timeout=30)
+        got = self.shown(ex)  # pauses over a port are real: checked by the reply's time
+        return dict(got, reply=self.pty.read(len(ex.reply), timeout=10)) if self.pty else got
+
+    def shown(self, ex):  # the labels and boxes the program showed for `ex` (and its replies)
+        h = self.program
+        h.events += [h.wait(word) for word, wanted in (("status", ex.label), ("box", ex.box))
+                     if wanted is not None and self.pty]
+        events, h.events = h.events, []
+        of = lambda kind: [e[len(kind) + 1:] for e in events if e.split(" ")[0] == kind]  # noqa
+        got = {"label": of("status"), "box": of("box")}
+        return got if self.pty else dict(got, reply=b"".join(map(bytes.fromhex, of("send"))),
+                                         pause=[int(p) for p in of("pause")])
+
+    def end(self):
+        if self.pty and not self.program.headless:
+            self.program.command("close")
+            assert self.pty.read(1, timeout=0) == b"", "bytes after the last reply"
+        self.program.end()
+
+
+def converse(target, peer, steps):
+    # Plays `steps` against `target`; returns the traffic log lines they should have written.
+    held, lines = b"", []
+    for where, step in steps:
+        if isinstance(step, tuple):
+            peer.act(*step)
+            continue
+        start = time.monotonic()
+        try:
+            got = target.exchange(step)
+            ms = (time.monotonic() - start) * 1000
+            for key, value in got.items():
+                want = getattr(step, key)
+                want, show = (want, hexs) if key == "reply" else ([want] if want else [], repr)
+                assert value == want, "%s %s, expected %s" % (key, show(value), show(want))
+            assert "pause" in got or step.pause < 100 or ms >= step.pause, "after %d ms" % ms
+            assert not step.after or step.after * 0.95 <= ms <= step.after + 1500, "%d ms" % ms
+        except AssertionError as error:
+            raise AssertionError("%s: %s" % (where, error)) from None
+        held += step.logged
+        if step.label:
+            lines.append("R> %s \r\n" % hexs(held))
+            held = b""
+        if step.reply:
+            lines.append("S> %s \r\n" % hexs(step.reply))
+    return lines
+
+
+def play(path, target, log_path):
+    # Plays one transcript against `target`, then checks the traffic log it appended to.
+    peer = Peer(target.rng)
+    try:
+        with open(log_path, "wb") as earlier:
+            earlier.write(b"an earlier run\r\n")
+        target.set_log(log_path)
+        lines = ["an earlier run\r\n"] + converse(target, peer, parse(path, peer.env)[1])
+        peer.finish()
+        target.end()
+        have = open(log_path, "rb").read().decode().splitlines(True)
+        for n, (line, want) in enumerate(zip(have + [None] * len(lines), lines + [None]), 1):
+            assert line == want, "traffic log line %d: %r, expected %r" % (n, line, want)
+    finally:
+        peer.close()
+
+
+def network_line(program, line, log):
+    # The program started on a network line (socket://, listen://) whose other end is the device:
+    # a TCP connection the test accepts, or makes once the program listens. Returns both.
+    server = socket.create_server(("127.0.0.1", 0))
+    url = "%s://127.0.0.1:%d" % (line, server.getsockname()[1])
+    if line == "listen":
+        server.close()
+    program = Program(program, "--port", url, "--speed", "38400", "--log", log)
+
+    def state(words):  # the state line told next is `words`, after "opening" maybe
+        while (told := program.wait("box")) != "box %s: %s" % (url, words):
+            assert told == "box %s: opening" % url, told
+    if line == "listen":
+        state("listening: waiting for the connection")
+        server = socket.create_connection(("127.0.0.1", int(url.rpartition(":")[2])), 5)
+    else:
+        server.settimeout(5)
+        listening, server = server, server.accept()[0]
+        listening.close()
+    state("connected %s %s" % ("on" if line == "listen" else "to", url.partition("//")[2]))
+    return program, (TelnetDevice if line == "rfc2217" else TcpDevice)(server)
+
+
+
+# --- The option table (options.txt), which every program's runner reads --------------------------
+
+POWER_ON = ("01 00 01 02", "00 55 55 55 55 55")  # a request and its reply
+
+
+def answered(pty, request, reply):  # the device's request gets this reply
+    pty.write(bytes.fromhex(request))
+    assert pty.read(len(bytes.fromhex(reply))) == bytes.fromhex(reply), "%s answered" % request
+
+
+def option_rows(where, port, folder, spell=str):
+    # The rows of ../options.txt for `where` ("l" or "w"): (arguments, "ok" or what the stderr line
+    # holds, the file of the last path made). Paths are made in `folder`, given as `spell` writes
+    # them.
+    rows = []
+    for line in open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "options.txt"), encoding="utf-8"):
+        places, _, case = line.partition(" ")
+        args, _, want = case.strip().partition(" -> ")
+        made = []
+
+        def value(m):  # a path: folders of 79 characters, each name within 255 bytes
+            kind, n = m[1], int(m[2] or 0)
+            if kind in ("port", "9"):
+                return port if kind == "port" else "9" * n
+            n -= len(spell(folder))
+            made.append(folder + "".join("/" if i % 80 == 0 and i < n - 1 else kind[-1]
+                                         for i in range(n)))
+            os.makedirs(os.path.dirname(made[-1]), exist_ok=True)
+            if kind == "link" and not os.path.lexists(made[-1]):
+                os.symlink(port, made[-1])
+            return spell(made[-1])
+        if where in places and line[0] != "#":
+            rows.append(([re.sub(r"{(\w+):?(\d*)}", value, a) for a in args.split()], want,
+                         (made or [None])[-1]))
+    return rows
+
+
+def refused(done, want):  # a bad row: exit status 2 and one short line on stderr that holds `want`
+    assert done.returncode == 2 and not done.stdout and done.stderr.count("\n") == 1 and \
+        want in done.stderr and len(done.stderr) < 200, (done.returncode, done.stdout, done.stderr)
+
+
+def preselected(pty, log, driver=None):
+    # Started with an "ok" row of options.txt: its port opens at 38400 bit/s, shown so (the speed
+    # checked, the tooltip) with the status empty, and its log is written. A driver then goes back
+    # to 9600 bit/s and COM1.
+    wait_for("the port preselected at 38400 bit/s", lambda: pty.speed() == termios.B38400, 30)
+    if driver:
+        wait_for("38400 and the port's state shown", lambda: driver.status() == "" and
+                 driver.checked(38400) and driver.tip().endswith(" open at 38400 bit/s"))
+    answered(pty, *POWER_ON)
+    wait_for("the log", lambda: open(log, newline="").read() == "R> %s \r\nS> %s \r\n" % POWER_ON)
+    if driver:
+        driver.click_speed(9600)
+        driver.pick_port(0)
 
 
 if __name__ == "__main__":

@@ -4,19 +4,17 @@
 #include <cstring>
 
 #include "front/front_end.h"
+#include "line/line.h"
+#include "line/line_url.h"
+#include "net/net.h"
 #include "serial/port_names.h"
 #include "serial/serial_port.h"
-#include "sockets/net_shim.h"
-#include "wait/stop_signal.h"
 
 namespace {
 
-// COM1: to COM4: come first in the port list; their devices depend on the platform.
-constexpr int kComPorts = 4;
-
 struct PortRow {
-    char label[128];
-    char device[128];
+    char label[kPortNameBytes];
+    char device[kPortNameBytes];
 };
 
 // The ports of the port list, item i is row i. Window's thread only.
@@ -30,7 +28,7 @@ PortTable g_ports;
 struct Choice {
     int picked;
     unsigned speed;
-    char shown[192];
+    char shown[2 * kPortNameBytes + kLineDetailBytes];
 };
 Choice g_choice = {0, 9600, ""};
 
@@ -89,10 +87,11 @@ int KeepPort(PortTable* table, const PortRow& port) {
     return at;
 }
 
-// Shows the state of the port picked (on the tooltip, and on Linux on stderr) when it changed.
-void ShowPortState() {
-    char text[96];
-    PortStateText(PortState(), g_choice.speed, g_ports.rows[g_choice.picked].device, text,
+// Shows `state` with `detail` of the port picked (on the tooltip, and on Linux on stderr) when it
+// differs from the state shown last.
+void ShowState(int state, const char* detail) {
+    char text[kPortNameBytes + kLineDetailBytes];
+    PortStateText(state, g_choice.speed, g_ports.rows[g_choice.picked].device, detail, text,
                   sizeof text);
     const char* label = g_ports.rows[g_choice.picked].label;
     char line[sizeof g_choice.shown];
@@ -103,6 +102,13 @@ void ShowPortState() {
         snprintf(g_choice.shown, sizeof g_choice.shown, "%s", line);
         FrontSetPortTip(line);
     }
+}
+
+// Shows the state the port picked is in now.
+void ShowPortState() {
+    char detail[kLineDetailBytes];
+    int state = PortState(detail);
+    ShowState(state, detail);
 }
 
 // What the start opens: COM1: at 9600 bit/s unless preselected (an empty label: COM1:).
@@ -149,7 +155,7 @@ void ControlRefreshPorts() {
         AppendPort(&fresh, g_ports.rows[i].label, g_ports.rows[i].device);
     }
     ListSerialPorts(AppendFound, &fresh);
-    if (strstr(g_start.port.device, "://") != nullptr) {
+    if (IsLineUrl(g_start.port.device)) {
         KeepPort(&fresh, g_start.port);  // a network line named at the start stays listed
     }
     int at = KeepPort(&fresh, g_ports.rows[g_choice.picked]);
@@ -168,9 +174,15 @@ void ControlRefreshPorts() {
 }
 
 void ControlPortStateChanged() {
-    if (!g_ended) {
-        ShowPortState();
+    int state;
+    char detail[kLineDetailBytes];
+    while (!g_ended && TakePortStateChange(&state, detail)) {
+        ShowState(state, detail);  // each change the reader made, a short-lived one too
     }
+}
+
+void ControlDeviceArrived() {
+    LineDeviceArrived();
 }
 
 void ControlPickPort(int index) {
@@ -185,7 +197,7 @@ void ControlPickPort(int index) {
 }
 
 int ControlPortWaitedFor() {
-    int state = PortState();
+    int state = PortState(nullptr);
     return !g_ended && state != kPortOpen && state != kPortClosed && state < kPortLost ? 1 : 0;
 }
 

@@ -6,12 +6,14 @@
 
 #include <cstddef>
 
+#include "line/line.h"
+
 // --- Forwarded by the front end ------------------------------------------------------------------
 
 // Largest number of ports the port table holds, COM1: to COM4: included.
 constexpr int kMaxPorts = 32;
 
-// Makes the start open the port shown as `label` on the device `device` (each cut to 127 bytes)
+// Makes the start open the port shown as `label` on the device `device` (each cut to fit)
 // at `speed` bit/s (9600 or 38400), in place of COM1: at 9600. The port takes the row of its device
 // in the port list, or else a row of its own (a COM port in the order of the numbers). An empty
 // label keeps COM1:, a speed of 0 keeps 9600. Called before ControlStart.
@@ -28,8 +30,12 @@ void ControlStart();
 void ControlRefreshPorts();
 
 // The port's state changed by itself (FrontPortStateChanged, relayed to the window's thread): shows
-// the state on the tooltip, and on stderr as one line when it differs from the last shown.
+// each change on the tooltip, and on stderr as one line when it differs from the last shown.
 void ControlPortStateChanged();
+
+// A device arrived (the Windows program's window got the notification of a COM port): a lost COM
+// port is tried again at once.
+void ControlDeviceArrived();
 
 // The user picked item `index` of the port list: closes the port, takes down a box left from its
 // reader and opens the port picked (when it cannot be opened, only the tooltip and stderr say why).
@@ -44,6 +50,9 @@ void ControlEverySecond();
 // Returns 1 while the port picked did not open and ControlEverySecond tries it again, 0 otherwise
 // (a program that draws nothing needs no timer then).
 int ControlPortWaitedFor();
+
+// How often a front end calls ControlEverySecond: as often as a line is tried again.
+constexpr unsigned kControlTickMs = kRetryMs;
 
 // The user clicked the button of `speed`, the one already checked included: sets that speed.
 void ControlSetSpeed(unsigned speed);

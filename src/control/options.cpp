@@ -6,7 +6,7 @@
 
 #include "control/controller.h"
 #include "front/front_end.h"
-#include "serial/line_url.h"
+#include "line/line_url.h"
 #include "serial/port_names.h"
 
 #ifndef ZUNDREL_VERSION
@@ -57,7 +57,7 @@ size_t LogPathLength(const char* path) {
     return n;
 }
 
-int TakePort(const char* value, StartOptions* o, char* text, size_t size) {
+int TakePortOption(const char* value, StartOptions* o, char* text, size_t size) {
     LineUrl url;
     const char* why;
     if (ParseLineUrl(value, &url, &why) < 0) {
@@ -65,10 +65,10 @@ int TakePort(const char* value, StartOptions* o, char* text, size_t size) {
         snprintf(format, sizeof format, "zundrel: --port: '%%s': %s\n", why);
         return Complain(text, size, format, value);
     }
-    int named = NamedPort(value, o->portLabel, o->portDevice, sizeof o->portLabel);
+    int named = NamedPort(value, o->portLabel, o->portDevice);
     if (named < 0) {
         return Say(kOptionsBad, text, size, "zundrel: --port: the path is longer than %zu bytes\n",
-                   sizeof o->portDevice - 1);
+                   kMostPathBytes);
     }
     return named > 0 ? kOptionsRun
                      : Complain(text, size,
@@ -77,7 +77,7 @@ int TakePort(const char* value, StartOptions* o, char* text, size_t size) {
                                 value);
 }
 
-int TakeSpeed(const char* value, StartOptions* o, char* text, size_t size) {
+int TakeSpeedOption(const char* value, StartOptions* o, char* text, size_t size) {
     if (strcmp(value, "9600") != 0 && strcmp(value, "38400") != 0) {
         return Complain(text, size, "zundrel: --speed: '%s' is not 9600 or 38400\n", value);
     }
@@ -85,7 +85,7 @@ int TakeSpeed(const char* value, StartOptions* o, char* text, size_t size) {
     return kOptionsRun;
 }
 
-int TakeLog(const char* value, StartOptions* o, char* text, size_t size) {
+int TakeLogOption(const char* value, StartOptions* o, char* text, size_t size) {
     if (LogPathLength(value) >= kLogPathCapacity) {
         return Say(kOptionsBad, text, size, "zundrel: --log: the path is longer than %zu %s\n",
                    kLogPathCapacity - 1, kLogPathBytes > kLogPathCapacity ? "characters" : "bytes");
@@ -94,7 +94,7 @@ int TakeLog(const char* value, StartOptions* o, char* text, size_t size) {
     return kOptionsRun;
 }
 
-int TakeHeadless(const char*, StartOptions* o, char*, size_t) {
+int TakeHeadlessOption(const char*, StartOptions* o, char*, size_t) {
     o->headless = 1;
     return kOptionsRun;
 }
@@ -120,13 +120,13 @@ const OptionRow kOptions[] = {
      "number on Windows, or on Linux a device path such as /dev/ttyUSB0 or a\n"
      "/dev/serial/by-id/ link, or a line over the network: socket://HOST:PORT,\n"
      "rfc2217://HOST:PORT or listen://ADDR:PORT; COM1 unless given",
-     TakePort},
-    {"--speed", "BPS", "9600 (unless given) or 38400 bit/s", TakeSpeed},
-    {"--log", "FILE", "append every frame to the traffic log FILE", TakeLog},
+     TakePortOption},
+    {"--speed", "BPS", "9600 (unless given) or 38400 bit/s", TakeSpeedOption},
+    {"--log", "FILE", "append every frame to the traffic log FILE", TakeLogOption},
     {"--headless", nullptr,
      "(Linux) no window: status lines on stdout, unknown commands and port\n"
      "trouble on stderr; SIGINT, SIGTERM or SIGHUP ends it",
-     TakeHeadless},
+     TakeHeadlessOption},
     {"--help", nullptr, "print this help and end", ShowHelp},
     {"--version", nullptr, "print the version and end", ShowVersion},
 };

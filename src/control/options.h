@@ -5,14 +5,15 @@
 #include <cstddef>
 
 #include "log/traffic_log.h"
+#include "serial/port_names.h"
 
 // What the command line asks for. An empty text and a speed of 0 mean "not given".
 struct StartOptions {
-    char portLabel[128];          // the port as the port list shows it: "COM2:", "/dev/ttyUSB0"
-    char portDevice[128];         // the device of that port
-    unsigned speed;               // 9600 or 38400
-    char logPath[kLogPathBytes];  // UTF-8, at most kLogPathCapacity - 1 characters long
-    int headless;                 // 1 with --headless
+    char portLabel[kPortNameBytes];   // the port as the port list shows it: "COM2:", "/dev/ttyUSB0"
+    char portDevice[kPortNameBytes];  // the device of that port
+    unsigned speed;                   // 9600 or 38400
+    char logPath[kLogPathBytes];      // UTF-8, at most kLogPathCapacity - 1 characters long
+    int headless;                     // 1 with --headless
 };
 
 // Reads the arguments argv[1] to argv[argc - 1] into `options`. Each option is "--name VALUE" or

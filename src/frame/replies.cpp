@@ -7,7 +7,9 @@
 #include "frame/port_seam.h"
 #include "front/front_end.h"
 #include "log/traffic_log.h"
-#include "wait/stop_signal.h"
+#include "wait/wait.h"
+
+static_assert(kLogLineMaxBytes >= kFrameCapacity, "the log shows every frame whole");
 
 void SendFrame(const uint8_t* bytes, size_t n) {
     if (ReaderStopRaised()) {

@@ -18,6 +18,9 @@ struct ReceiveBuffer {
 };
 ReceiveBuffer g_receive;
 
+// Frames dispatched since the start.
+unsigned long g_frames;
+
 // Drops the first `k` held bytes, moving the rest to the start.
 void DropHeld(size_t k) {
     memmove(g_receive.bytes, g_receive.bytes + k, g_receive.count - k);
@@ -75,12 +78,17 @@ bool AssembleHeld() {
     }
     // The log shows every byte taken in up to here, the ones after the frame included.
     WriteLogLine('R', g_receive.bytes, g_receive.count);
+    ++g_frames;
     Dispatch(g_receive.bytes, length < 1 ? 4 : size_t{length} + kFrameHeader);
     g_receive.count = 0;
     return true;
 }
 
 }  // namespace
+
+unsigned long FramesTakenIn() {
+    return g_frames;
+}
 
 void ResetReceiveBuffer() {
     g_receive.count = 0;

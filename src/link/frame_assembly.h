@@ -14,3 +14,6 @@ void FeedReceivedBytes(const uint8_t* bytes, size_t n);
 // Empties the receive buffer. Called when a port is opened, before its reader thread starts, and by
 // the fuzz test; never while a reader thread runs.
 void ResetReceiveBuffer();
+
+// Returns how many frames have been dispatched since the program started. Reader thread only.
+unsigned long FramesTakenIn();

@@ -1,4 +1,4 @@
-// The traffic log's file and the lock over its name, one platform file each.
+// The traffic log's file, one platform file each.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,3 @@
 // written to the file, 0 when it could not be opened, another holder has it or the write failed (a
 // full disk, /dev/full): the line is then skipped, or only part of it written.
 int AppendToLogFile(const char* path, const char* text, size_t n);
-
-// Take and give back the one lock over the log's path, held only while the path is copied.
-void LockLogPath();
-void UnlockLogPath();

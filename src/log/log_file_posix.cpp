@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -31,16 +30,4 @@ int AppendToLogFile(const char* path, const char* text, size_t n) {
     }
     close(fd);  // also releases the lock
     return n == 0 ? 1 : 0;
-}
-
-namespace {
-pthread_mutex_t g_pathLock = PTHREAD_MUTEX_INITIALIZER;
-}  // namespace
-
-void LockLogPath() {
-    pthread_mutex_lock(&g_pathLock);
-}
-
-void UnlockLogPath() {
-    pthread_mutex_unlock(&g_pathLock);
 }

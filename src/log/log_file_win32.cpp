@@ -21,15 +21,3 @@ int AppendToLogFile(const char* path, const char* text, size_t n) {
     CloseHandle(file);
     return wrote && written == n ? 1 : 0;
 }
-
-namespace {
-SRWLOCK g_pathLock = SRWLOCK_INIT;
-}  // namespace
-
-void LockLogPath() {
-    AcquireSRWLockExclusive(&g_pathLock);
-}
-
-void UnlockLogPath() {
-    ReleaseSRWLockExclusive(&g_pathLock);
-}

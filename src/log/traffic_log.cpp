@@ -4,12 +4,14 @@
 
 #include "front/front_end.h"
 #include "log/log_file.h"
+#include "wait/wait.h"
 
 namespace {
 
-// The log's path, under LockLogPath; and 1 while the last line went to the log file, 0 once one
-// could not be written (reader thread only).
+// The log's path, under `lock`; and 1 while the last line went to the log file, 0 once one could
+// not be written (reader thread only).
 struct TrafficLog {
+    Lock lock;
     char path[kLogPathBytes];
     int written = 1;
 };
@@ -18,9 +20,8 @@ TrafficLog g_log;
 }  // namespace
 
 void SetLogPath(const char* path) {
-    LockLogPath();
+    Held hold(g_log.lock);
     snprintf(g_log.path, sizeof g_log.path, "%s", path);
-    UnlockLogPath();
 }
 
 size_t FormatLogLine(char direction, const uint8_t* bytes, size_t n, char* out) {
@@ -41,9 +42,10 @@ size_t FormatLogLine(char direction, const uint8_t* bytes, size_t n, char* out) 
 
 void WriteLogLine(char direction, const uint8_t* bytes, size_t n) {
     char path[kLogPathBytes];
-    LockLogPath();
-    snprintf(path, sizeof path, "%s", g_log.path);
-    UnlockLogPath();
+    {
+        Held hold(g_log.lock);
+        snprintf(path, sizeof path, "%s", g_log.path);
+    }
     if (path[0] == '\0') {
         return;
     }

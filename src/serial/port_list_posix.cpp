@@ -1,17 +1,28 @@
 // The serial ports of a Linux PC beyond COM1: to COM4:: its USB serial ports as libudev finds
 // them, each shown by its device's product name and short path and opened through its stable
-// /dev/serial/by-id link where it has one; then the by-id links udev's database does not know.
+// /dev/serial/by-id symlink where it has one; then the by-id symlinks udev's database does not
+// know. And the port names of Linux: COM1 to COM4 are /dev/ttyS0 to /dev/ttyS3, and any absolute
+// path is a port.
 #include <libudev.h>
 #include <limits.h>
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "serial/port_names.h"
 #include "serial/serial_port.h"
+
+extern const int kHighestComPort = kComPorts;
+extern const int kPathsArePorts = 1;
+
+void ComDevice(int n, char* device, size_t size) {
+    snprintf(device, size, "/dev/ttyS%d", n - 1);
+}
 
 namespace {
 
@@ -20,7 +31,7 @@ constexpr char kById[] = "/dev/serial/by-id/";
 struct FoundPort {
     std::string node;    // the device node, as /dev/ttyUSB0
     std::string label;   // "FT232R USB UART (ttyUSB0)"
-    std::string device;  // the by-id link, or the node
+    std::string device;  // the by-id symlink, or the node
 };
 
 // The USB serial ports udev knows, in any order.
@@ -62,7 +73,7 @@ void ListUdevPorts(std::vector<FoundPort>* ports) {
     udev_unref(udev);
 }
 
-// The by-id links whose device udev did not report, shown by their names.
+// The by-id symlinks whose device udev did not report, shown by their names.
 void ListLinkedPorts(std::vector<FoundPort>* ports) {
     std::error_code error;
     for (const auto& link : std::filesystem::directory_iterator(kById, error)) {

@@ -1,5 +1,6 @@
 // The COM ports of a Windows PC beyond COM1: to COM4:, as the system lists them
-// (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), in the order of their numbers.
+// (HKLM\HARDWARE\DEVICEMAP\SERIALCOMM), in the order of their numbers. And the port names of
+// Windows: COM1 to COM256, above COM4 opened as \\.\COM<n>.
 #include <windows.h>
 
 #include <cstdio>
@@ -7,6 +8,13 @@
 
 #include "serial/port_names.h"
 #include "serial/serial_port.h"
+
+extern const int kHighestComPort = 256;
+extern const int kPathsArePorts = 0;
+
+void ComDevice(int n, char* device, size_t size) {
+    snprintf(device, size, n <= kComPorts ? "COM%d:" : "\\\\.\\COM%d", n);
+}
 
 namespace {
 
@@ -40,7 +48,7 @@ int ListSerialPorts(void (*found)(const char* label, const char* device, void* c
         }
         data[dataSize] = '\0';
         int n = ComNumber(data);
-        n = n > 4 && n <= 256 ? n : 0;
+        n = n > 4 && n <= kHighestComPort ? n : 0;
         bool seen = false;
         for (int k = 0; k < count; ++k) {
             seen = seen || numbers[k] == n;

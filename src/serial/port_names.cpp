@@ -1,28 +1,29 @@
 // The port a name on the command line gives: a COM port up to this platform's highest, a device
-// path where paths are ports, or a network line (serial/line_url.h).
+// path where paths are ports, or a network line (line/line_url.h).
 #include "serial/port_names.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "serial/line_url.h"
+#include "line/line_url.h"
 
-int NamedPort(const char* name, char* label, char* device, size_t size) {
+int NamedPort(const char* name, char* label, char* device) {
     int n = ComNumber(name);
     if (n >= 1 && n <= kHighestComPort) {
-        ComLabel(n, label, size);
-        ComDevice(n, device, size);
+        ComLabel(n, label, kPortNameBytes);
+        ComDevice(n, device, kPortNameBytes);
         return 1;
     }
     LineUrl url;
     const char* why;
-    if (!(kPathsArePorts && name[0] == '/') && ParseLineUrl(name, &url, &why) <= 0) {
+    bool path = kPathsArePorts && name[0] == '/';
+    if (!path && ParseLineUrl(name, &url, &why) <= 0) {
         return 0;
     }
-    if (strlen(name) >= size) {
+    if (path && strlen(name) > kMostPathBytes) {
         return -1;
     }
-    snprintf(label, size, "%s", name);
-    snprintf(device, size, "%s", name);
+    snprintf(label, kPortNameBytes, "%s", name);
+    snprintf(device, kPortNameBytes, "%s", name);
     return 1;
 }

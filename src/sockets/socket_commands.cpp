@@ -5,7 +5,7 @@
 #include "frame/frame.h"
 #include "frame/replies.h"
 #include "front/front_end.h"
-#include "sockets/net_shim.h"
+#include "net/net.h"
 #include "sockets/socket_slots.h"
 
 namespace {
@@ -32,33 +32,40 @@ void ReplySlotResult(uint8_t command, uint8_t ss, uint8_t result) {
     SendReply(kClassSocket, command, params, sizeof params);
 }
 
-void OpenSocket() {
-    FrontSetStatus("open socket");
+// The socket commands: each command code with its label, shown in the status field.
+enum SocketCommand : uint8_t {
+    kOpenSocket = 0x01,
+    kConnectSocket = 0x03,
+    kCloseSocket = 0x07,
+    kLookUpHost = 0x08,
+    kReceiveLine = 0x0D,
+    kSendSocket = 0x0E,
+    kReceiveBlock = 0x0F,
+};
+
+void OpenSocket(const Request&) {
     uint8_t slot = AllocSocketSlot();
-    SendReply(kClassSocket, 0x01, &slot, 1);
+    SendReply(kClassSocket, kOpenSocket, &slot, 1);
 }
 
 void ConnectSocket(const Request& r) {
-    FrontSetStatus("connect socket");
     uint8_t ss = SlotByte(r);
     uint8_t result = 0;
     if (r.params >= 1 + 16) {
         result = static_cast<uint8_t>(
             ConnectSocketSlot(static_cast<int8_t>(ss), r.frame + kFrameParams + 1));
     }
-    ReplySlotResult(0x03, ss, result);
+    ReplySlotResult(kConnectSocket, ss, result);
 }
 
 void CloseSocket(const Request& r) {
-    FrontSetStatus("close socket");
     uint8_t ss = SlotByte(r);
     uint8_t result =
         r.params >= 1 ? static_cast<uint8_t>(CloseSocketSlot(static_cast<int8_t>(ss))) : uint8_t{0};
-    ReplySlotResult(0x07, ss, result);
+    ReplySlotResult(kCloseSocket, ss, result);
 }
 
 void LookUpHost(const Request& r) {
-    FrontSetStatus("gethstbyname");
     // The name must end with its NUL inside the frame, and its reply must fit the work area;
     // anything else is refused without asking the resolver.
     const char* name = reinterpret_cast<const char*>(r.frame + kFrameParams);
@@ -66,32 +73,31 @@ void LookUpHost(const Request& r) {
     size_t n = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - name) : 0;
     uint8_t answer[kFrameCapacity] = {0x00};  // 00: not found
     if (nul == nullptr || n > kMaxHostName || !NetResolveIPv4(name, answer + 2 + n)) {
-        SendReply(kClassSocket, 0x08, answer, 1);
+        SendReply(kClassSocket, kLookUpHost, answer, 1);
         return;
     }
     answer[0] = 0x01;  // found: the name with its NUL, then the address
     memcpy(answer + 1, name, n + 1);
-    SendReply(kClassSocket, 0x08, answer, n + 6);
+    SendReply(kClassSocket, kLookUpHost, answer, n + 6);
 }
 
-// Receive a line (0x0D) or a block (0x0F): the slot byte, the count, then the data.
-void Receive(const Request& r, uint8_t command) {
-    FrontSetStatus(command == 0x0D ? "recv a line" : "recv a buffer");
+// Receive a line or a block: the slot byte, the count, then the data.
+void Receive(const Request& r) {
+    uint8_t command = r.frame[kFrameCommand];
     uint8_t answer[2 + 127];
     answer[0] = SlotByte(r);
     answer[1] = kSlotFailure;
     if (r.params >= 2) {
         int8_t slot = static_cast<int8_t>(answer[0]);
         int8_t count = static_cast<int8_t>(r.frame[kFrameParams + 1]);
-        answer[1] = command == 0x0D ? ReceiveLine(slot, answer + 2, count)
-                                    : ReceiveBlock(slot, answer + 2, count);
+        answer[1] = command == kReceiveLine ? ReceiveLine(slot, answer + 2, count)
+                                            : ReceiveBlock(slot, answer + 2, count);
     }
     // Nothing received: the reply claims no data, only the FF.
     SendReply(kClassSocket, command, answer, 2 + (answer[1] == kSlotFailure ? 0 : answer[1]));
 }
 
 void SendSocket(const Request& r) {
-    FrontSetStatus("send socket");
     uint8_t ss = SlotByte(r);
     // The data is the rest of the frame: length byte - 2 bytes from offset 5, as a signed count.
     int8_t count = static_cast<int8_t>(r.frame[kFrameLength] - 2);
@@ -99,36 +105,32 @@ void SendSocket(const Request& r) {
     if (r.params >= 1) {
         result = SendOnSlot(static_cast<int8_t>(ss), r.frame + kFrameParams + 1, count);
     }
-    ReplySlotResult(0x0E, ss, static_cast<uint8_t>(result));
+    ReplySlotResult(kSendSocket, ss, static_cast<uint8_t>(result));
 }
+
+struct SocketCommandRow {
+    SocketCommand command;
+    const char* label;
+    void (*handle)(const Request& r);
+};
+
+const SocketCommandRow kSocketCommands[] = {
+    {kOpenSocket, "open socket", OpenSocket},    {kConnectSocket, "connect socket", ConnectSocket},
+    {kCloseSocket, "close socket", CloseSocket}, {kLookUpHost, "gethstbyname", LookUpHost},
+    {kReceiveLine, "recv a line", Receive},      {kSendSocket, "send socket", SendSocket},
+    {kReceiveBlock, "recv a buffer", Receive},
+};
 
 }  // namespace
 
 void HandleSocketCommand(const uint8_t* frame, size_t n) {
     const Request r = {frame, n > kFrameParams ? n - kFrameParams : 0};
-    uint8_t command = frame[kFrameCommand];
-    switch (command) {
-        case 0x01:
-            OpenSocket();
-            break;
-        case 0x03:
-            ConnectSocket(r);
-            break;
-        case 0x07:
-            CloseSocket(r);
-            break;
-        case 0x08:
-            LookUpHost(r);
-            break;
-        case 0x0D:
-        case 0x0F:
-            Receive(r, command);
-            break;
-        case 0x0E:
-            SendSocket(r);
-            break;
-        default:
-            ReportUnknownCommand(frame);
-            break;
+    for (const SocketCommandRow& row : kSocketCommands) {
+        if (row.command == frame[kFrameCommand]) {
+            FrontSetStatus(row.label);
+            row.handle(r);
+            return;
+        }
     }
+    ReportUnknownCommand(frame);
 }

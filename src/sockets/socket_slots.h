@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "sockets/net_shim.h"
+#include "net/net.h"
 
 // How long a receive waits for each byte before it takes the silence as the end of the data. The
 // fuzz build shortens it with -DZUNDREL_RECEIVE_WAIT_MS=...

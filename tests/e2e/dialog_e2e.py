@@ -96,7 +96,7 @@ def ports(d, ptys, usb):  # usb: a pty made before the private /dev (none can be
     d.listed([label])
     d.pick_port(4)
     wait_for("open", lambda: d.tip() == label + ": open at 9600 bit/s")
-    scenario.answered(usb, *scenario.STATUS)  # the adapter is on since the preselected port
+    kit.answered(usb, *scenario.STATUS)  # the adapter is on since the preselected port
     os.close(usb.master)
     os.remove(link)
     wait_for("lost", lambda: d.tip() == label + ": lost: waiting for it to come back")
@@ -123,13 +123,13 @@ def test(program, artefacts, root):
     run("import", "-window", d.wid, os.path.join(artefacts, "dialog.png"))
     scenario.run(d, ptys, root)
     # A second run: the options preselected; the window's close ends it.
-    [(args, _, log)] = [r for r in scenario.option_rows("l", "/dev/ttyS2", root) if r[1] == "ok"]
+    [(args, _, log)] = [r for r in kit.option_rows("l", "/dev/ttyS2", root) if r[1] == "ok"]
     d = Driver(program, stderr, *args)
-    scenario.preselected(ptys[2], log, d)
+    kit.preselected(ptys[2], log, d)
     assert text_of(d.log_field) == log
     for path, state in ((root, "cannot be written"), (log, "written again")):  # told on stderr
         d.set_log(path)
-        scenario.answered(ptys[0], *scenario.STATUS)
+        kit.answered(ptys[0], *scenario.STATUS)
         wait_for(state, lambda: "traffic log %s %s\n" % (path, state) in open(stderr.name).read())
     ports(d, ptys, usb)
     d.key("Escape")

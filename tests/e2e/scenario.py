@@ -5,7 +5,6 @@
 # other level.
 
 import os
-import re
 import subprocess
 import sys
 import termios
@@ -13,12 +12,10 @@ import time
 
 TESTS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, TESTS)
-from kit import Program, stalled_port, wait_for  # noqa: E402
-from transcripts import Target, play  # noqa: E402
+from kit import POWER_ON, Program, Target, answered, play, stalled_port, wait_for  # noqa: E402
 
 TRANSCRIPTS = os.path.join(TESTS, "transcripts")
 POWER_OFF, STATUS = bytes.fromhex("0F 00 01 FF"), ("02 00 01 01", "02 00 02 02 02")
-POWER_ON = ("01 00 01 02", "00 55 55 55 55 55")  # a request and its reply
 
 
 def window(name, timeout):  # the X window of that title
@@ -38,11 +35,6 @@ class Driver:
     def key(self, name, into=None):  # presses the key `name` in the dialog, or the window `into`
         subprocess.run(["xdotool", "windowfocus", "--sync", into or self.wid, "key",
                         "--clearmodifiers", name], check=True, timeout=20)
-
-
-def answered(pty, request, reply):  # the device's request gets this reply
-    pty.write(bytes.fromhex(request))
-    assert pty.read(len(bytes.fromhex(reply))) == bytes.fromhex(reply), "%s answered" % request
 
 
 class ProgramTarget(Target):
@@ -104,48 +96,3 @@ def run(driver, ptys, tmp, every_label=True, exit_limit=1.0):
     assert time.monotonic() - start < exit_limit, "ended after %.2f s" % (time.monotonic() - start)
 
 
-def option_rows(where, port, folder, spell=str):
-    # The rows of ../options.txt for `where` ("l" or "w"): (arguments, "ok" or what the stderr line
-    # holds, the file of the last path made). Paths are made in `folder`, given as `spell` writes
-    # them.
-    rows = []
-    for line in open(os.path.join(TESTS, "options.txt"), encoding="utf-8"):
-        places, _, case = line.partition(" ")
-        args, _, want = case.strip().partition(" -> ")
-        made = []
-
-        def value(m):  # a path: folders of 79 characters, each name within 255 bytes
-            kind, n = m[1], int(m[2] or 0)
-            if kind in ("port", "9"):
-                return port if kind == "port" else "9" * n
-            n -= len(spell(folder))
-            made.append(folder + "".join("/" if i % 80 == 0 and i < n - 1 else kind[-1]
-                                         for i in range(n)))
-            os.makedirs(os.path.dirname(made[-1]), exist_ok=True)
-            if kind == "link" and not os.path.lexists(made[-1]):
-                os.symlink(port, made[-1])
-            return spell(made[-1])
-        if where in places and line[0] != "#":
-            rows.append(([re.sub(r"{(\w+):?(\d*)}", value, a) for a in args.split()], want,
-                         (made or [None])[-1]))
-    return rows
-
-
-def refused(done, want):  # a bad row: exit status 2 and one short line on stderr that holds `want`
-    assert done.returncode == 2 and not done.stdout and done.stderr.count("\n") == 1 and \
-        want in done.stderr and len(done.stderr) < 200, (done.returncode, done.stdout, done.stderr)
-
-
-def preselected(pty, log, driver=None):
-    # Started with an "ok" row of options.txt: its port opens at 38400 bit/s, shown so (the speed
-    # checked, the tooltip) with the status empty, and its log is written. A driver then goes back
-    # to 9600 bit/s and COM1.
-    wait_for("the port preselected at 38400 bit/s", lambda: pty.speed() == termios.B38400, 30)
-    if driver:
-        wait_for("38400 and the port's state shown", lambda: driver.status() == "" and
-                 driver.checked(38400) and driver.tip().endswith(" open at 38400 bit/s"))
-    answered(pty, *POWER_ON)
-    wait_for("the log", lambda: open(log, newline="").read() == "R> %s \r\nS> %s \r\n" % POWER_ON)
-    if driver:
-        driver.click_speed(9600)
-        driver.pick_port(0)

@@ -63,7 +63,7 @@ def every_port(d, ptys, tmp):
         and {7, 12} <= set(numbers), items
     d.pick_port(items.index("COM12:"))
     kit.wait_for("COM12 at 9600", lambda: ptys[5].speed() == termios.B9600, 30)
-    scenario.answered(ptys[5], *scenario.STATUS)
+    kit.answered(ptys[5], *scenario.STATUS)
     assert d.tip() == "COM12: open at 9600 bit/s"
     # COM30 to COM60, listed by the system without a device once the list drops down: COM30 not
     # present; the list holds 32 ports at the most.
@@ -83,8 +83,8 @@ def replugged(d, ptys, spare, tmp):
     peer, link = kit.Peer(), os.path.join(tmp, "com7")
     d.pick_port(d.ask("items").split("\n").index("COM7:"))
     kit.wait_for("COM7 open", lambda: d.tip() == "COM7: open at 9600 bit/s", 20)
-    scenario.answered(ptys[4], "11 00 01 01", "11 00 02 01 00")
-    scenario.answered(ptys[4], "11 00 12 03 00 00 02 %s 7F 00 00 01 %s" % (
+    kit.answered(ptys[4], "11 00 01 01", "11 00 02 01 00")
+    kit.answered(ptys[4], "11 00 12 03 00 00 02 %s 7F 00 00 01 %s" % (
         peer.env["port"].hex(), "00" * 8), "11 00 03 03 00 01")
     tasks = "/proc/%d/task" % d.program.pid
     for com7 in spare:
@@ -100,9 +100,9 @@ def replugged(d, ptys, spare, tmp):
         os.symlink(com7.path, link)
         ptys[4] = com7  # reopened at the speed chosen, then purged
         kit.wait_for("COM7 reopened", lambda: com7.speed() == termios.B9600, 5)
-        scenario.answered(com7, "01 00 01 02", "01 00 03 02 31 30")  # the adapter still on
+        kit.answered(com7, "01 00 01 02", "01 00 03 02 31 30")  # the adapter still on
         kit.wait_for("COM7 open", lambda: d.tip() == "COM7: open at 9600 bit/s")
-        scenario.answered(com7, "11 00 05 0E 00 %s" % b"abc".hex(), "11 00 03 0E 00 03")
+        kit.answered(com7, "11 00 05 0E 00 %s" % b"abc".hex(), "11 00 03 0E 00 03")
         peer.act("expect", b"abc")
     d.pick_port(0)  # the reader waiting for COM7 ends
     kit.wait_for("COM1 open", lambda: d.tip() == "COM1: open at 9600 bit/s", 5)
@@ -118,12 +118,12 @@ def network_line(env, app, probe):
     url = "socket://127.0.0.1:%d" % port
     d = Driver(env, app, probe, "--port", url)
     kit.wait_for("refused", lambda: d.tip() == url + ": refused: waiting for it", 20)
-    for reply in (scenario.POWER_ON[1], "01 00 03 02 31 30"):
+    for reply in (kit.POWER_ON[1], "01 00 03 02 31 30"):
         with socket.create_server(("127.0.0.1", port)) as server:
             server.settimeout(30)
             device = kit.TcpDevice(server.accept()[0])
         kit.wait_for("connected", lambda: d.tip() == url + ": connected to " + url[9:], 20)
-        scenario.answered(device, scenario.POWER_ON[0], reply)
+        kit.answered(device, kit.POWER_ON[0], reply)
         device.close()
         kit.wait_for("lost", lambda: d.tip() == url + ": lost: waiting for it to come back", 20)
         kit.asleep(d.program.pid)
@@ -166,14 +166,14 @@ def test(exe, probe, artefacts, tmp, env):
 
     # The rows of options.txt (bad: the exe ends at once; the ok row is one start, COM7 at
     # 38400 bit/s, the log written), and --version that cannot be written.
-    rows = scenario.option_rows("w", "COM7", tmp, windows_path)
+    rows = kit.option_rows("w", "COM7", tmp, windows_path)
     for args, want, _ in (row for row in rows if row[1] != "ok"):
-        scenario.refused(run(env, "wine", app, *args, timeout=60, text=True), want)
+        kit.refused(run(env, "wine", app, *args, timeout=60, text=True), want)
     for out, status in (("/dev/null", 0), ("/dev/full", 1)):
         assert run(env, "sh", "-c", 'wine "$0" --version >' + out, app).returncode == status, out
     [(args, _, log)] = [row for row in rows if row[1] == "ok"]
     d = Driver(env, app, probe, *args)
-    scenario.preselected(ptys[4], log, d)
+    kit.preselected(ptys[4], log, d)
     replugged(d, ptys, spare, tmp)
     every_port(d, ptys, tmp)
     ptys[0].write(bytes.fromhex("11 00 01 02"))

@@ -174,7 +174,7 @@ gboolean OnEverySecond(gpointer) {
 
 // Replaces the program with zundrel-headless from the program's own folder, given the same
 // arguments. Returns the exit status 1, with a line on stderr, when it cannot be started.
-int RunHeadless(char** argv) {
+int ExecHeadless(char** argv) {
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 32);
     path[n > 0 ? n : 0] = '\0';
@@ -195,7 +195,7 @@ void InitDialog(const char* logPath) {
     gtk_entry_set_text(g_dialog.logPath, logPath);
     PanelAttach(g_dialog.window, g_dialog.status, g_dialog.logPath);
     ControlStart();
-    g_timeout_add_seconds(1, OnEverySecond, nullptr);
+    g_timeout_add(kControlTickMs, OnEverySecond, nullptr);
 
     g_signal_connect(g_dialog.window, "delete-event", G_CALLBACK(OnDeleteEvent), nullptr);
     g_signal_connect(g_dialog.window, "key-press-event", G_CALLBACK(OnKeyPress), nullptr);
@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
         return ended;
     }
     if (options.headless) {
-        return RunHeadless(argv);
+        return ExecHeadless(argv);
     }
     int gtkArgc = 1;  // the options are the program's own; GTK takes none of them
     gtk_init(&gtkArgc, &argv);

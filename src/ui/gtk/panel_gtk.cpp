@@ -15,7 +15,7 @@
 #include "control/controller.h"
 #include "front/front_end.h"
 #include "log/traffic_log.h"
-#include "wait/stop_signal.h"
+#include "wait/wait.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ void OnLogPathChanged(GtkEditable* field, gpointer) {
 }
 
 void SignalDismissed() {
-    SignalEventFd(g_errorBox.dismissedFd);
+    RaiseSignal(g_errorBox.dismissedFd);
 }
 
 void DestroyShownBox() {
@@ -141,9 +141,9 @@ gboolean ShowPortStateChange(gpointer) {
     return G_SOURCE_REMOVE;
 }
 
-// Writes the log's state line `text` (g_strdup'ed) to stderr on the window's thread, where the
+// Writes the line `text` told (g_strdup'ed) to stderr on the window's thread, where the
 // port's state lines are written too, so the reader never waits for stderr.
-gboolean PrintLogState(gpointer text) {
+gboolean PrintTold(gpointer text) {
     fprintf(stderr, "%s\n", static_cast<const char*>(text));
     g_free(text);
     return G_SOURCE_REMOVE;
@@ -182,7 +182,7 @@ void FrontSetStatus(const char* label) {
 }
 
 void FrontTell(const char* line) {
-    g_idle_add(PrintLogState, g_strdup(line));
+    g_idle_add(PrintTold, g_strdup(line));
 }
 
 void FrontShowError(const char* text) {

@@ -9,153 +9,25 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <mutex>
-#include <string>
 
 #include "control/controller.h"
 #include "control/options.h"
 #include "front/front_end.h"
-#include "wait/stop_signal.h"
+#include "ui/headless/output.h"
+#include "wait/wait.h"
 
 namespace {
-
-// How often the controller is asked to try a port that did not open again.
-constexpr unsigned kTickMs = 1000;
-// Most bytes held for each output stream, counting those its writer is writing; lines beyond are
-// dropped.
-constexpr size_t kHeldBytes = 65536;
-// How long the end waits for the held lines to be written before it leaves a stalled stream.
-constexpr auto kEndFlushTime = std::chrono::milliseconds(100);
-
-// An output stream (stdout or stderr) and its writer thread. Any thread adds lines; only the
-// writer writes them, outside the lock: it may block in write() on a reader of the output that
-// stalls (a hung terminal) while the link and the main thread go on.
-struct Output {
-    std::string held;           // lines waiting for the writer
-    size_t inFlight = 0;        // bytes the writer took and is writing
-    unsigned long dropped = 0;  // lines dropped since the writer last took the held ones
-    pthread_t writer;
-};
-
-// Both streams, under one lock.
-struct Outputs {
-    std::mutex mutex;
-    std::condition_variable changed;  // lines added, lines written, or the end
-    bool ending = false;              // the writers end once everything held is written
-    Output stream[2];
-};
-Outputs g_out;
 
 // Wakes the main loop: readable once the port's state changed by itself.
 int g_wakeFd = -1;
 
-// Appends "TIME text\n" (local time to the millisecond) to `line`.
-void AppendStamped(std::string* line, const char* text) {
-    struct timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    struct tm local;
-    localtime_r(&now.tv_sec, &local);
-    char stamp[48];
-    size_t n = strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
-    snprintf(stamp + n, sizeof stamp - n, ".%03ld ", now.tv_nsec / 1000000);
-    line->append(stamp).append(text).append("\n");
-}
-
-// Adds the line "TIME text" for stream 0 (stdout) or 1 (stderr). Never waits for the output: a line
-// that finds kHeldBytes held, or lines dropped before it, is dropped and counted.
-void Emit(int stream, const char* text) {
-    std::string line;
-    AppendStamped(&line, text);
-    std::lock_guard<std::mutex> lock(g_out.mutex);
-    Output& out = g_out.stream[stream];
-    if (out.dropped == 0 && out.inFlight + out.held.size() + line.size() <= kHeldBytes) {
-        out.held += line;
-        g_out.changed.notify_all();
-    } else {
-        ++out.dropped;
-    }
-}
-
-// Writes all `n` bytes to `fd`, waiting as long as it takes. A descriptor that fails loses them.
-void WriteAll(int fd, const char* bytes, size_t n) {
-    while (n > 0) {
-        ssize_t w = write(fd, bytes, n);
-        if (w > 0) {
-            bytes += w;
-            n -= static_cast<size_t>(w);
-        } else if (w < 0 && errno == EAGAIN) {
-            // Made non-blocking by another holder: wait for room, looking again now and then, as a
-            // terminal can poll writable without room for a line's end.
-            struct pollfd p = {fd, POLLOUT, 0};
-            poll(&p, 1, 100);
-        } else if (w == 0 || errno != EINTR) {
-            return;
-        }
-    }
-}
-
-// The writer thread of g_out.stream[stream]: takes everything held (and a line counting the lines
-// dropped meanwhile, now that the output flows again) and writes it, until the end.
-void* WriterMain(void* stream) {
-    int s = static_cast<int>(reinterpret_cast<intptr_t>(stream));
-    Output& out = g_out.stream[s];
-    std::string chunk;
-    std::unique_lock<std::mutex> lock(g_out.mutex);
-    for (;;) {
-        out.inFlight = 0;
-        g_out.changed.notify_all();
-        g_out.changed.wait(lock,
-                           [&out] { return !out.held.empty() || out.dropped > 0 || g_out.ending; });
-        if (out.held.empty() && out.dropped == 0) {
-            return nullptr;  // the end, and everything written
-        }
-        if (out.dropped > 0) {
-            char text[80];
-            snprintf(text, sizeof text, "%lu lines dropped: the output did not take them",
-                     out.dropped);
-            AppendStamped(&out.held, text);
-            out.dropped = 0;
-        }
-        chunk.swap(out.held);
-        out.inFlight = chunk.size();
-        lock.unlock();
-        WriteAll(s + 1, chunk.data(), chunk.size());
-        chunk.clear();
-        lock.lock();
-    }
-}
-
-// Lets the writers write what is held, for at most kEndFlushTime. Returns 1 when both have written
-// everything and ended, 0 when one is still blocked on a stalled stream.
-int EndOutput() {
-    std::unique_lock<std::mutex> lock(g_out.mutex);
-    g_out.ending = true;
-    g_out.changed.notify_all();
-    return g_out.changed.wait_for(
-               lock, kEndFlushTime,
-               [] {
-                   for (const Output& out : g_out.stream) {
-                       if (!out.held.empty() || out.dropped > 0 || out.inFlight > 0) {
-                           return false;
-                       }
-                   }
-                   return true;
-               })
-               ? 1
-               : 0;
-}
-
-// Runs the link until SIGINT, SIGTERM or SIGHUP. Returns the exit status.
-int RunHeadless() {
+// Serves the device until SIGINT, SIGTERM or SIGHUP. Returns the exit status.
+int ServeUntilSignal() {
     sigset_t ends;
     sigemptyset(&ends);
     sigaddset(&ends, SIGINT);
@@ -170,21 +42,18 @@ int RunHeadless() {
         perror("zundrel");
         return 1;
     }
-    for (intptr_t stream = 0; stream < 2; ++stream) {
-        if (pthread_create(&g_out.stream[stream].writer, nullptr, WriterMain,
-                           reinterpret_cast<void*>(stream)) != 0) {
-            perror("zundrel");
-            _exit(1);  // a writer may have started: nothing is destroyed under it
-        }
+    if (!StartOutput()) {
+        perror("zundrel");
+        _exit(1);  // a writer may have started: nothing is destroyed under it
     }
     ControlStart();
     // While the port is waited for, the controller tries it every second; otherwise the loop
     // sleeps until a signal or a change of the port's state.
-    for (uint64_t tick = MonotonicMillis() + kTickMs;;) {
+    for (uint64_t tick = MonotonicMillis() + kControlTickMs;;) {
         uint64_t now = MonotonicMillis();
         if (now >= tick) {
             ControlEverySecond();
-            tick = now + kTickMs;
+            tick = now + kControlTickMs;
         }
         struct pollfd p[2] = {{signals, POLLIN, 0}, {g_wakeFd, POLLIN, 0}};
         int wait = ControlPortWaitedFor() ? static_cast<int>(tick - now) : -1;
@@ -206,9 +75,7 @@ int RunHeadless() {
     if (!flushed) {
         _exit(0);  // a writer blocked on a stalled stream is left: nothing is destroyed under it
     }
-    for (Output& out : g_out.stream) {
-        pthread_join(out.writer, nullptr);
-    }
+    JoinOutput();
     return 0;
 }
 
@@ -234,7 +101,7 @@ void FrontSetPortTip(const char* text) {
 }
 
 void FrontPortStateChanged() {
-    SignalEventFd(g_wakeFd);
+    RaiseSignal(g_wakeFd);
 }
 
 // Runs without a window with the options of the command line; see zundrel --help.
@@ -247,5 +114,5 @@ int main(int argc, char** argv) {
     }
     StartOptions options;
     int ended = ReadCommandLine(argc, argv, &options);
-    return ended >= 0 ? ended : RunHeadless();
+    return ended >= 0 ? ended : ServeUntilSignal();
 }

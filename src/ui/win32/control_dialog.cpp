@@ -1,11 +1,10 @@
-// The Windows program: the control dialog, drawn here and forwarded to the controller
-// (control/controller.h), the program entry, and its face (front/front_end.h), through which the
-// reader thread and the controller reach the dialog.
+// The Windows program's control dialog, drawn here and forwarded to the controller
+// (control/controller.h), and the program's face (front/front_end.h), through which the reader
+// thread and the controller reach the dialog. The program's start is in win_main.cpp.
 #include <windows.h>
 // clang-format off: after windows.h
 #include <commctrl.h>
 #include <dbt.h>
-#include <shellapi.h>
 // clang-format on
 
 #include <cstring>
@@ -14,9 +13,9 @@
 #include "control/options.h"
 #include "front/front_end.h"
 #include "log/traffic_log.h"
-#include "serial/serial_port.h"
+#include "ui/win32/control_dialog.h"
 #include "ui/win32/resource.h"
-#include "wait/stop_signal.h"
+#include "wait/wait.h"
 
 namespace {
 
@@ -110,68 +109,6 @@ void OnLogPathChanged(HWND dialog) {
     SetLogPath(path);
 }
 
-}  // namespace
-
-// Writes `text` (UTF-8) to the standard handle when there is one (a redirection, or the console of
-// the program that started this one); a dialog program has no console of its own.
-int FrontPrint(int toStderr, const char* text) {
-    HANDLE out = GetStdHandle(toStderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-    bool attached = false;
-    if ((out == NULL || out == INVALID_HANDLE_VALUE) && AttachConsole(ATTACH_PARENT_PROCESS)) {
-        attached = true;
-        out = CreateFileW(L"CONOUT$", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                          OPEN_EXISTING, 0, NULL);
-    }
-    DWORD written = 0;
-    DWORD size = static_cast<DWORD>(strlen(text));
-    bool whole = out != NULL && out != INVALID_HANDLE_VALUE &&
-                 WriteFile(out, text, size, &written, NULL) && written == size;
-    if (attached) {
-        if (out != INVALID_HANDLE_VALUE) {
-            CloseHandle(out);
-        }
-        FreeConsole();
-    }
-    return whole ? 1 : 0;
-}
-
-namespace {
-
-// Reads the command line, as UTF-8, into `options` (ReadCommandLine). Returns -1 to run the dialog,
-// or else the exit status: 0 after --help or --version, 1 when that text could not be written, 2
-// after a bad option (or a command line that cannot be read).
-int ReadWideCommandLine(StartOptions* options) {
-    int argc = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &argc);
-    int bytes = 0;
-    for (int i = 0; wide != NULL && i < argc; ++i) {
-        bytes += WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, NULL, 0, NULL, NULL) + 1;
-    }
-    // The pointers, then the texts they point to, in one block.
-    char** argv = wide == NULL ? NULL
-                               : static_cast<char**>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY,
-                                                               sizeof(char*) * (argc + 1) + bytes));
-    int ended = 2;
-    if (argv != NULL) {
-        char* at = reinterpret_cast<char*>(argv + argc + 1);
-        char* end = at + bytes;
-        for (int i = 0; i < argc; ++i) {
-            argv[i] = at;  // empty when it cannot be converted
-            at += WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, at, static_cast<int>(end - at), NULL,
-                                      NULL) +
-                  1;
-        }
-        ended = ReadCommandLine(argc, argv, options);
-        HeapFree(GetProcessHeap(), 0, argv);
-    } else {
-        FrontPrint(1, "zundrel: the command line cannot be read\n");
-    }
-    if (wide != NULL) {
-        LocalFree(wide);
-    }
-    return ended;
-}
-
 // The dialog's procedure; `lparam` of WM_INITDIALOG is the command line's StartOptions.
 INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
@@ -185,7 +122,7 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
                 SetDlgItemTextW(dialog, IDC_LOG_PATH, path);
             }
             ControlStart();
-            SetTimer(dialog, kEverySecondTimer, 1000, NULL);
+            SetTimer(dialog, kEverySecondTimer, kControlTickMs, NULL);
             DEV_BROADCAST_DEVICEINTERFACE_W filter = {};
             filter.dbcc_size = sizeof filter;
             filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
@@ -196,7 +133,7 @@ INT_PTR CALLBACK ControlDialogProc(HWND dialog, UINT message, WPARAM wparam, LPA
         }
         case WM_DEVICECHANGE:
             if (wparam == DBT_DEVICEARRIVAL) {
-                PortDeviceArrived();
+                ControlDeviceArrived();
             }
             return TRUE;
         case kPortStateMessage:
@@ -322,18 +259,11 @@ void FrontShowError(const char* text) {
 // The dialog stays silent about the log, as it always has: no box, no line.
 void FrontTell(const char*) {}
 
-// Shows the control dialog and returns 0 when the user has closed it; see ReadCommandLine for the
-// statuses of a command line that ends the program at once.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-    StartOptions options;
-    int ended = ReadWideCommandLine(&options);
-    if (ended >= 0) {
-        return ended;
-    }
+INT_PTR ShowControlDialog(HINSTANCE instance, const StartOptions& options) {
     // The wide form keeps the template's Japanese texts intact whatever the system's code page.
     INT_PTR code = DialogBoxParamW(instance, L"ZUNDRDLG", NULL, ControlDialogProc,
                                    reinterpret_cast<LPARAM>(&options));
     g_dialog = NULL;
     FreeStatus(InterlockedExchangePointer(&g_pendingStatus, NULL));
-    return static_cast<int>(code);
+    return code;
 }

@@ -1,7 +1,7 @@
 // Telnet with the COM port control option (RFC 854, RFC 2217) as an rfc2217:// line speaks it: the
 // bytes that open the connection and set the remote port, the device's bytes with each 255 doubled
-// on the way out, and the device's bytes taken out of the server's on the way in. Over byte buffers
-// only: each platform's line sends and receives them.
+// on the way out, and the device's bytes taken out of the server's on the way in. The rfc2217://
+// line (kRfc2217Line, line.h) is this Telnet as a filter over the TCP line of socket://.
 #pragma once
 
 #include <cstddef>

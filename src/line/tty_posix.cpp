@@ -1,7 +1,7 @@
-// The terminal as a kind of line: a device path opened as a non-blocking, exclusive terminal in
-// raw 8N1, and the watch for its return after a loss: an inotify watch on the folder of its path
-// (a link made again, a node made or given its permissions) and a udev monitor of the terminals,
-// both in one epoll set.
+// The terminal as a kind of line on Linux: a device path opened as a non-blocking, exclusive
+// terminal in raw 8N1, and the watch for its return after a loss: an inotify watch on the folder of
+// its path (a symlink made again, a node made or given its permissions) and a udev monitor of the
+// terminals, both in one epoll set.
 #include <errno.h>
 #include <fcntl.h>
 #include <libudev.h>
@@ -17,8 +17,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "serial/line_posix.h"
-#include "serial/serial_port.h"
+#include "line/line.h"
+#include "line/line_state.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ void ApplyLineSettings(int fd, unsigned speed) {
 
 // Opens the terminal `path`: non-blocking, exclusive (its flock taken, TIOCEXCL set), its buffers
 // emptied. Returns the descriptor with kPortOpen in `state`, or -1 with the reason.
-int OpenTerminal(const char* path, int* state) {
+LineHandle OpenTerminal(const char* path, int* state, char*) {
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int e = errno;
@@ -72,20 +72,20 @@ int OpenTerminal(const char* path, int* state) {
                  : e == EBUSY || e == EWOULDBLOCK           ? kPortBusy
                  : e == ENOENT || e == ENODEV || e == ENXIO ? kPortAbsent
                                                             : kPortUnusable;
-        return -1;
+        return kNoLine;
     }
     struct termios t;
     if (tcgetattr(fd, &t) != 0) {
         close(fd);  // not a terminal
         *state = kPortUnusable;
-        return -1;
+        return kNoLine;
     }
     // A program that has the port open already and holds its lock keeps it: TIOCEXCL below only
     // refuses later opens, and never root's. The lock goes with the close.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         close(fd);
         *state = kPortBusy;
-        return -1;
+        return kNoLine;
     }
     ioctl(fd, TIOCEXCL);  // no one else may open it while we hold it
     tcflush(fd, TCIOFLUSH);
@@ -96,12 +96,56 @@ int OpenTerminal(const char* path, int* state) {
 // Clears the exclusive flag of `fd` and closes it, its buffers emptied first with `discard`. A
 // pseudo-terminal keeps the flag after its last close while the other side is open; cleared, the
 // next open, by anyone, succeeds.
-void CloseTerminal(int fd, bool discard) {
+void CloseTerminal(LineHandle line, bool discard) {
+    int fd = static_cast<int>(line);
     if (discard) {
         tcflush(fd, TCIOFLUSH);
     }
     ioctl(fd, TIOCNXCL);
     close(fd);
+}
+
+int AwaitTerminal(LineHandle line, unsigned ms) {
+    int r = WaitForDescriptor(static_cast<int>(line), POLLIN, ms);
+    return r <= 0 ? r : (r & POLLIN) != 0 ? 1 : -2;  // -2: hung up, or gone, with nothing to read
+}
+
+int ReadTerminal(LineHandle line, uint8_t* bytes, size_t max) {
+    ssize_t n;
+    do {
+        n = read(static_cast<int>(line), bytes, max);
+    } while (n < 0 && errno == EINTR);
+    // 0 bytes (with VMIN 1): the other end hung up; EIO and the like: the device is gone.
+    return n > 0                                                ? static_cast<int>(n)
+           : n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0
+                                                                : -1;
+}
+
+void WriteTerminal(LineHandle line, const uint8_t* bytes, size_t n) {
+    int fd = static_cast<int>(line);
+    const uint64_t deadline = MonotonicMillis() + kWriteLimitMs;
+    for (size_t done = 0; done < n;) {
+        ssize_t w = write(fd, bytes + done, n - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        // The port's output buffer is full: wait for room, for the stop signal, or for the limit.
+        uint64_t now = MonotonicMillis();
+        int r = w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && now < deadline
+                    ? WaitForDescriptor(fd, POLLOUT, static_cast<unsigned>(deadline - now))
+                    : -1;
+        if (r <= 0 || (r & (POLLERR | POLLHUP)) != 0) {
+            return;  // the port has failed or the time is up; the caller does not look
+        }
+    }
+}
+
+Waitable TerminalItself(LineHandle line) {
+    return static_cast<int>(line);
 }
 
 // The one return watch, the reader thread's; every field is set again when a watch starts.
@@ -125,7 +169,7 @@ int WatchFolder() {
 
 // Sets up the watch for the return of the terminal at `path`, its epoll set in `wake`. Returns
 // what WatchFolder returns.
-int StartReturnWatch(const char* path, int* wake) {
+int StartReturnWatch(const char* path, Waitable* wake) {
     ReturnWatch& w = g_watch;
     snprintf(w.folder, sizeof w.folder, "%s", path);
     char* slash = strrchr(w.folder, '/');
@@ -183,13 +227,22 @@ void EndReturnWatch() {
 
 }  // namespace
 
-const LineKind kTtyLine = {OpenTerminal,
-                           ApplyLineSettings,
-                           CloseTerminal,
-                           StartReturnWatch,
-                           DrainReturnWatch,
-                           EndReturnWatch,
-                           read,
-                           write,
-                           0,
-                           500};
+// A hang-up or an error of the terminal is its loss, also while a command waits.
+const LineKind kTtyLine = {
+    .open = OpenTerminal,
+    .configure = [](LineHandle line,
+                    unsigned speed) { ApplyLineSettings(static_cast<int>(line), speed); },
+    .close = CloseTerminal,
+    .awaitBytes = AwaitTerminal,
+    .read = ReadTerminal,
+    .write = WriteTerminal,
+    .lossWatch = TerminalItself,
+    .lossFired = nullptr,
+    .watchReturn = StartReturnWatch,
+    .drainWatch = DrainReturnWatch,
+    .endWatch = EndReturnWatch,
+    .opensInReader = 0,
+    .retryMs = kRetryMs / 2,  // only while the folder of its path is gone
+};
+
+void LineDeviceArrived() {}  // udev and the folder's watch tell a terminal's return
