@@ -20,17 +20,23 @@ constexpr int kOptionsRun = 0;    // go on
 constexpr int kOptionsShown = 1;  // --help or --version: the text goes to stdout
 constexpr int kOptionsBad = 2;    // the text, a one-line complaint, goes to stderr
 
-// Writes the printf-style text into `text` (`size` bytes) and returns `result`.
+// The name of the program that reads its command line, as its user runs it.
+const char* g_program = "zundrel";
+
+// Writes the printf-style text into `text` (`size` bytes), after "PROGRAM: " when it is a
+// complaint, and returns `result`.
 int Say(int result, char* text, size_t size, const char* format, ...) {
+    int n = result == kOptionsBad ? snprintf(text, size, "%s: ", g_program) : 0;
     va_list args;
     va_start(args, format);
-    vsnprintf(text, size, format, args);
+    vsnprintf(text + n, size - static_cast<size_t>(n), format, args);
     va_end(args);
     return result;
 }
 
-// Says that `value` is bad: the printf-style `format` with one %s, given the value, or its first
-// 60 bytes (no character cut) and "..." when longer. Returns kOptionsBad.
+// Says that `value` is bad: the printf-style `format` with a %s for the value, or its first 60
+// bytes (no character cut) and "..." when longer, and maybe a second for the program's name.
+// Returns kOptionsBad.
 int Complain(char* text, size_t size, const char* format, const char* value) {
     size_t n = strlen(value);
     size_t shown = n > 60 ? 60 : n;
@@ -39,7 +45,7 @@ int Complain(char* text, size_t size, const char* format, const char* value) {
     }
     char cut[72];
     snprintf(cut, sizeof cut, "%.*s%s", static_cast<int>(shown), value, shown < n ? "..." : "");
-    return Say(kOptionsBad, text, size, format, cut);
+    return Say(kOptionsBad, text, size, format, cut, g_program);
 }
 
 // The length of a log path as the log field counts it: UTF-16 code units on Windows (a character
@@ -62,24 +68,22 @@ int TakePortOption(const char* value, StartOptions* o, char* text, size_t size) 
     const char* why;
     if (ParseLineUrl(value, &url, &why) < 0) {
         char format[96];
-        snprintf(format, sizeof format, "zundrel: --port: '%%s': %s\n", why);
+        snprintf(format, sizeof format, "--port: '%%s': %s\n", why);
         return Complain(text, size, format, value);
     }
     int named = NamedPort(value, o->portLabel, o->portDevice);
     if (named < 0) {
-        return Say(kOptionsBad, text, size, "zundrel: --port: the path is longer than %zu bytes\n",
+        return Say(kOptionsBad, text, size, "--port: the path is longer than %zu bytes\n",
                    kMostPathBytes);
     }
     return named > 0 ? kOptionsRun
                      : Complain(text, size,
-                                "zundrel: --port: '%s' names no serial port here (see zundrel "
-                                "--help)\n",
-                                value);
+                                "--port: '%s' names no serial port here (see %s --help)\n", value);
 }
 
 int TakeSpeedOption(const char* value, StartOptions* o, char* text, size_t size) {
     if (strcmp(value, "9600") != 0 && strcmp(value, "38400") != 0) {
-        return Complain(text, size, "zundrel: --speed: '%s' is not 9600 or 38400\n", value);
+        return Complain(text, size, "--speed: '%s' is not 9600 or 38400\n", value);
     }
     o->speed = value[0] == '9' ? 9600 : 38400;
     return kOptionsRun;
@@ -87,7 +91,7 @@ int TakeSpeedOption(const char* value, StartOptions* o, char* text, size_t size)
 
 int TakeLogOption(const char* value, StartOptions* o, char* text, size_t size) {
     if (LogPathLength(value) >= kLogPathCapacity) {
-        return Say(kOptionsBad, text, size, "zundrel: --log: the path is longer than %zu %s\n",
+        return Say(kOptionsBad, text, size, "--log: the path is longer than %zu %s\n",
                    kLogPathCapacity - 1, kLogPathBytes > kLogPathCapacity ? "characters" : "bytes");
     }
     snprintf(o->logPath, sizeof o->logPath, "%s", value);
@@ -102,7 +106,7 @@ int TakeHeadlessOption(const char*, StartOptions* o, char*, size_t) {
 int ShowHelp(const char*, StartOptions*, char* text, size_t size);  // below the table
 
 int ShowVersion(const char*, StartOptions*, char* text, size_t size) {
-    return Say(kOptionsShown, text, size, "zundrel %s\n", ZUNDREL_VERSION);
+    return Say(kOptionsShown, text, size, "%s %s\n", g_program, ZUNDREL_VERSION);
 }
 
 // One option: its name, the name of its value (none for a flag), its help text (its lines after
@@ -118,7 +122,7 @@ const OptionRow kOptions[] = {
     {"--port", "NAME",
      "the port: COM1 to COM4 (on Linux /dev/ttyS0 to /dev/ttyS3), a higher COM\n"
      "number on Windows, or on Linux a device path such as /dev/ttyUSB0 or a\n"
-     "/dev/serial/by-id/ link, or a line over the network: socket://HOST:PORT,\n"
+     "/dev/serial/by-id/ symlink, or a line over the network: socket://HOST:PORT,\n"
      "rfc2217://HOST:PORT or listen://ADDR:PORT; COM1 unless given",
      TakePortOption},
     {"--speed", "BPS", "9600 (unless given) or 38400 bit/s", TakeSpeedOption},
@@ -144,7 +148,7 @@ void Add(char* text, size_t size, size_t* n, const char* format, ...) {
 
 int ShowHelp(const char*, StartOptions*, char* text, size_t size) {
     size_t n = 0;
-    Add(text, size, &n, "Usage: zundrel");
+    Add(text, size, &n, "Usage: %s", g_program);
     for (const OptionRow& row : kOptions) {
         Add(text, size, &n, " [%s%s%s]", row.name, row.value ? " " : "",
             row.value ? row.value : "");
@@ -180,19 +184,18 @@ int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_
         }
         if (row == nullptr) {
             return Complain(text, size,
-                            arg[0] == '-'
-                                ? "zundrel: unknown option '%s' (see zundrel --help)\n"
-                                : "zundrel: unexpected argument '%s' (see zundrel --help)\n",
+                            arg[0] == '-' ? "unknown option '%s' (see %s --help)\n"
+                                          : "unexpected argument '%s' (see %s --help)\n",
                             arg);
         }
         if (row->value == nullptr && equals != nullptr) {
-            return Say(kOptionsBad, text, size, "zundrel: %s takes no value\n", row->name);
+            return Say(kOptionsBad, text, size, "%s takes no value\n", row->name);
         }
         const char* value = nullptr;
         if (row->value != nullptr) {
             value = equals ? equals + 1 : (i + 1 < argc ? argv[++i] : nullptr);
             if (value == nullptr || value[0] == '\0') {
-                return Say(kOptionsBad, text, size, "zundrel: %s needs a value\n", row->name);
+                return Say(kOptionsBad, text, size, "%s needs a value\n", row->name);
             }
         }
         int taken = row->take(value, options, text, size);
@@ -205,13 +208,13 @@ int ParseOptions(int argc, char** argv, StartOptions* options, char* text, size_
 
 }  // namespace
 
-int ReadCommandLine(int argc, char** argv, StartOptions* options) {
+int ReadCommandLine(const char* program, int argc, char** argv, StartOptions* options) {
     char text[2048];
+    g_program = program;
     int parsed = ParseOptions(argc, argv, options, text, sizeof text);
 #ifdef _WIN32
     if (parsed == kOptionsRun && options->headless) {
-        snprintf(text, sizeof text, "zundrel: --headless is for the Linux program only\n");
-        parsed = kOptionsBad;
+        parsed = Say(kOptionsBad, text, sizeof text, "--headless is for the Linux program only\n");
     }
 #endif
     if (parsed == kOptionsBad) {
@@ -222,7 +225,8 @@ int ReadCommandLine(int argc, char** argv, StartOptions* options) {
         if (FrontPrint(0, text)) {
             return 0;
         }
-        FrontPrint(1, "zundrel: the text could not be written on stdout\n");
+        Say(kOptionsBad, text, sizeof text, "the text could not be written on stdout\n");
+        FrontPrint(1, text);
         return 1;
     }
     ControlPreselect(options->portLabel, options->portDevice, options->speed);

@@ -16,7 +16,9 @@ struct StartOptions {
     int headless;                     // 1 with --headless
 };
 
-// Reads the arguments argv[1] to argv[argc - 1] into `options`. Each option is "--name VALUE" or
+// Reads the arguments argv[1] to argv[argc - 1] of the program `program` (its name, as the user
+// runs it: in the help's usage line and before every complaint) into `options`. Each option is
+// "--name VALUE" or
 // "--name=VALUE"; the last of a repeated option counts. The port name is checked by NamedPort
 // (serial/port_names.h). Stops at --help, --version or the first bad option or value.
 //  - Runs: hands the port and speed to the controller (ControlPreselect) and the path to the log
@@ -25,4 +27,4 @@ struct StartOptions {
 //    not be written (said on stderr).
 //  - A bad option or value (on Windows, --headless too): prints one line on stderr, whatever the
 //    values (a long value is shown by its first 60 bytes and "..."), and returns 2.
-int ReadCommandLine(int argc, char** argv, StartOptions* options);
+int ReadCommandLine(const char* program, int argc, char** argv, StartOptions* options);

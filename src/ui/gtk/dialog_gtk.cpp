@@ -240,7 +240,7 @@ void FrontSetPortTip(const char* text) {
 // Shows the control dialog and returns 0 when the user has closed it; see zundrel --help.
 int main(int argc, char** argv) {
     StartOptions options;
-    int ended = ReadCommandLine(argc, argv, &options);
+    int ended = ReadCommandLine("zundrel", argc, argv, &options);
     if (ended >= 0) {
         return ended;
     }

@@ -39,11 +39,11 @@ int ServeUntilSignal() {
     int signals = signalfd(-1, &ends, SFD_CLOEXEC);
     g_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (signals < 0 || g_wakeFd < 0) {
-        perror("zundrel");
+        perror("zundrel-headless");
         return 1;
     }
     if (!StartOutput()) {
-        perror("zundrel");
+        perror("zundrel-headless");
         _exit(1);  // a writer may have started: nothing is destroyed under it
     }
     ControlStart();
@@ -113,6 +113,6 @@ int main(int argc, char** argv) {
         }
     }
     StartOptions options;
-    int ended = ReadCommandLine(argc, argv, &options);
+    int ended = ReadCommandLine("zundrel-headless", argc, argv, &options);
     return ended >= 0 ? ended : ServeUntilSignal();
 }

@@ -60,7 +60,7 @@ int ReadWideCommandLine(StartOptions* options) {
                                       NULL) +
                   1;
         }
-        ended = ReadCommandLine(argc, argv, options);
+        ended = ReadCommandLine("zundrel", argc, argv, options);
         HeapFree(GetProcessHeap(), 0, argv);
     } else {
         FrontPrint(1, "zundrel: the command line cannot be read\n");
