@@ -2,6 +2,7 @@
 // terminal in raw 8N1, and the watch for its return after a loss: an inotify watch on the folder of
 // its path (a symlink made again, a node made or given its permissions) and a udev monitor of the
 // terminals, both in one epoll set.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <libudev.h>
@@ -10,10 +11,13 @@
 #include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 
@@ -62,9 +66,58 @@ void ApplyLineSettings(int fd, unsigned speed) {
     ioctl(fd, TIOCMBIS, &lines);
 }
 
-// Opens the terminal `path`: non-blocking, exclusive (its flock taken, TIOCEXCL set), its buffers
-// emptied. Returns the descriptor with kPortOpen in `state`, or -1 with the reason.
-LineHandle OpenTerminal(const char* path, int* state, char*) {
+// 1 when `st` is the terminal side of a pseudo-terminal (Unix 98 style, majors 136 to 143).
+bool IsPseudoTerminal(const struct stat& st) {
+    return S_ISCHR(st.st_mode) && major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
+}
+
+// Writes into `detail` (kLineDetailBytes) what holds the terminal `path` that is in use: the first
+// other program this one can see with it open, "NAME (pid N)"; or, when none is seen, for a
+// pseudo-terminal (which keeps a program's exclusive hold while its other side is open, also after
+// that program has ended) what to do; else nothing.
+void TellHolder(const char* path, char* detail) {
+    struct stat port;
+    DIR* processes = stat(path, &port) == 0 ? opendir("/proc") : nullptr;
+    detail[0] = '\0';
+    for (struct dirent* p; processes != nullptr && (p = readdir(processes)) != nullptr;) {
+        char fds[64], entry[sizeof fds + sizeof p->d_name];
+        int pid = atoi(p->d_name);
+        snprintf(fds, sizeof fds, "/proc/%d/fd", pid);
+        DIR* open = pid > 0 && pid != getpid() ? opendir(fds) : nullptr;
+        for (struct dirent* f; open != nullptr && (f = readdir(open)) != nullptr;) {
+            struct stat held;
+            snprintf(entry, sizeof entry, "%s/%s", fds, f->d_name);
+            if (detail[0] == '\0' && stat(entry, &held) == 0 && S_ISCHR(held.st_mode) &&
+                held.st_rdev == port.st_rdev) {
+                char name[32] = "";
+                snprintf(entry, sizeof entry, "/proc/%d/comm", pid);
+                FILE* comm = fopen(entry, "r");
+                if (comm != nullptr && fgets(name, sizeof name, comm) != nullptr) {
+                    name[strcspn(name, "\n")] = '\0';
+                }
+                if (comm != nullptr) {
+                    fclose(comm);
+                }
+                snprintf(detail, kLineDetailBytes, "%s (pid %d)", name, pid);
+            }
+        }
+        if (open != nullptr) {
+            closedir(open);
+        }
+    }
+    if (processes != nullptr) {
+        closedir(processes);
+    }
+    if (detail[0] == '\0' && processes != nullptr && IsPseudoTerminal(port)) {
+        snprintf(detail, kLineDetailBytes,
+                 "held exclusive: restart the program that offers this pseudo-terminal");
+    }
+}
+
+// Opens the terminal `path`: non-blocking, for this program alone (its flock taken; TIOCEXCL set
+// but on a pseudo-terminal), its buffers emptied. Returns the descriptor with kPortOpen in `state`,
+// or -1 with the reason (for a terminal in use, what holds it in `detail`).
+LineHandle OpenTerminal(const char* path, int* state, char* detail) {
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         int e = errno;
@@ -72,6 +125,9 @@ LineHandle OpenTerminal(const char* path, int* state, char*) {
                  : e == EBUSY || e == EWOULDBLOCK           ? kPortBusy
                  : e == ENOENT || e == ENODEV || e == ENXIO ? kPortAbsent
                                                             : kPortUnusable;
+        if (*state == kPortBusy) {
+            TellHolder(path, detail);
+        }
         return kNoLine;
     }
     struct termios t;
@@ -81,13 +137,21 @@ LineHandle OpenTerminal(const char* path, int* state, char*) {
         return kNoLine;
     }
     // A program that has the port open already and holds its lock keeps it: TIOCEXCL below only
-    // refuses later opens, and never root's. The lock goes with the close.
+    // refuses later opens, and never root's. The lock goes with the close, and with the end of a
+    // program that is killed.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
         close(fd);
         *state = kPortBusy;
+        TellHolder(path, detail);
         return kNoLine;
     }
-    ioctl(fd, TIOCEXCL);  // no one else may open it while we hold it
+    // No one else may open it while we hold it. Not a pseudo-terminal, which keeps the flag while
+    // its other side is open: a program killed before it could clear it would keep its successor
+    // out for good (the lock is enough there: an emulator offers the pty to one program).
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !IsPseudoTerminal(st)) {
+        ioctl(fd, TIOCEXCL);
+    }
     tcflush(fd, TCIOFLUSH);
     *state = kPortOpen;
     return fd;
