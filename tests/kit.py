@@ -247,11 +247,12 @@ class Program:
     STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ")
     running = []
 
-    def __init__(self, program, *args, out=subprocess.PIPE):  # out: where its lines go instead
+    def __init__(self, program, *args, out=subprocess.PIPE, wrap=()):
+        # out: where its lines go instead; wrap: the command that runs the program (setpriv ...)
         self.headless = bool(args)
         self.process = subprocess.Popen(
-            sandboxed([program, "--headless", *args]) if args else [program], stdin=subprocess.PIPE,
-            stdout=out, stderr=out if args else None)
+            sandboxed([*wrap, program, "--headless", *args]) if args else [program],
+            stdin=subprocess.PIPE, stdout=out, stderr=out if args else None)
         Program.running.append(self.process)
         self.buffers = {s: b"" for s in (self.process.stdout, self.process.stderr) if s}
         self.lines, self.events = [], []
@@ -289,13 +290,11 @@ class Program:
         return self.wait(text.split(" ")[0], timeout)
 
     def end(self, number=signal.SIGINT):
-        # A harness ends with 0 when its input ends; the program with 0 within 200 ms of `number`.
+        # A harness ends with 0 when its input ends; the program with 0 after `number` (how soon is
+        # a figure of the line benchmark).
         assert self.events == [], "events after the last exchange: %r" % self.events
-        start = time.monotonic()
         self.process.send_signal(number) if self.headless else self.process.stdin.close()
         assert self.process.wait(10) == 0, "exit status %d" % self.process.returncode
-        ms = (time.monotonic() - start) * 1000
-        assert ms < 200 or not self.headless, "ended %d ms after the signal" % ms
 
     @staticmethod
     def end_all():
@@ -492,11 +491,13 @@ def play(path, target, log_path):
         peer.close()
 
 
-def network_line(program, line, log):
+def network_line(program, line, log, host="127.0.0.1"):
     # The program started on a network line (socket://, listen://) whose other end is the device:
-    # a TCP connection the test accepts, or makes once the program listens. Returns both.
-    server = socket.create_server(("127.0.0.1", 0))
-    url = "%s://127.0.0.1:%d" % (line, server.getsockname()[1])
+    # a TCP connection the test accepts, or makes once the program listens, on `host` (an IPv6
+    # address in brackets). Returns both.
+    family = socket.AF_INET6 if host[0] == "[" else socket.AF_INET
+    server = socket.create_server((host.strip("[]"), 0), family=family)
+    url = "%s://%s:%d" % (line, host, server.getsockname()[1])
     if line == "listen":
         server.close()
     program = Program(program, "--port", url, "--speed", "38400", "--log", log)
@@ -506,14 +507,13 @@ def network_line(program, line, log):
             assert told == "box %s: opening" % url, told
     if line == "listen":
         state("listening: waiting for the connection")
-        server = socket.create_connection(("127.0.0.1", int(url.rpartition(":")[2])), 5)
+        server = socket.create_connection((host.strip("[]"), int(url.rpartition(":")[2])), 5)
     else:
         server.settimeout(5)
         listening, server = server, server.accept()[0]
         listening.close()
     state("connected %s %s" % ("on" if line == "listen" else "to", url.partition("//")[2]))
     return program, (TelnetDevice if line == "rfc2217" else TcpDevice)(server)
-
 
 
 # --- The option table (options.txt), which every program's runner reads --------------------------

@@ -21,7 +21,7 @@ constexpr size_t kReadChunk = kFrameCapacity;
 // until something changes.
 constexpr uint64_t kProofMs = 1000;
 
-// Most bytes kept of what the other end of a connection said before it proved itself.
+// Most bytes kept of what the other end of a connection said before a frame came over it.
 constexpr size_t kSaidBytes = 64;
 
 // What the reader knows of its line. Reader thread only; set anew when a reader starts.
@@ -69,9 +69,10 @@ void CheckProof() {
     }
 }
 
-// Keeps the first of the bytes the open line gave before it proved itself.
+// Keeps the first of the bytes the open line gave before a frame came over it.
 void KeepSaid(const uint8_t* bytes, size_t n) {
-    for (size_t i = 0; i < n && g_reader.saidCount < kSaidBytes && !g_reader.told; ++i) {
+    bool framed = FramesTakenIn() != g_reader.framesAtOpen;
+    for (size_t i = 0; i < n && g_reader.saidCount < kSaidBytes && !framed; ++i) {
         g_reader.said[g_reader.saidCount++] = bytes[i];
     }
 }
