@@ -4,8 +4,9 @@
 # tools of the dialog's end-to-end test, ser2net, mingw-w64 and Wine for the Windows program and
 # its test, and Debian's cross toolchains and qemu-user for the arm64 and armhf builds and their
 # tests (the two architectures are added to dpkg's for their libraries).
-# With --package, also what building the Debian packages needs (debhelper, lintian) and checks
-# (desktop-file-validate, appstreamcli).
+# With --package, also what building the Debian packages needs (build-essential, which
+# dpkg-buildpackage insists on, debhelper, lintian) and checks (desktop-file-validate,
+# appstreamcli).
 #   scripts/setup.sh [--tests] [--package]
 set -euo pipefail
 tests=0
@@ -47,7 +48,7 @@ if [ "$tests" -eq 1 ]; then
   )
 fi
 if [ "$package" -eq 1 ]; then
-  packages+=(dpkg-dev debhelper lintian desktop-file-utils appstream)
+  packages+=(build-essential dpkg-dev debhelper lintian desktop-file-utils appstream)
 fi
 missing=()
 SUDO=""
