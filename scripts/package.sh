@@ -12,11 +12,10 @@
 #   scripts/package.sh [ARCH...]     e.g. scripts/package.sh amd64 arm64 armhf
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/apt.sh
 native=$(dpkg --print-architecture)
 archs=("$@")
 [ ${#archs[@]} -gt 0 ] || archs=("$native")
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
 scripts/setup.sh --package >/dev/null
 desktop-file-validate src/ui/gtk/zundrel.desktop
 appstreamcli validate --pedantic --no-net src/ui/gtk/org.example.zundrel.metainfo.xml >/dev/null
@@ -27,10 +26,10 @@ mkdir -p build-deb
 for arch in "${archs[@]}"; do
   if [ "$arch" != "$native" ]; then
     if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-      $SUDO dpkg --add-architecture "$arch"
-      $SUDO apt-get update >/dev/null
+      "${apt_sudo[@]}" dpkg --add-architecture "$arch"
+      apt_update >/dev/null
     fi
-    (cd "$work/zundrel" && DEBIAN_FRONTEND=noninteractive $SUDO apt-get build-dep -y \
+    (cd "$work/zundrel" && apt_get build-dep -y \
       --no-install-recommends -a "$arch" ./ >"$work/deps.log" 2>&1) ||
       { tail -20 "$work/deps.log"; echo "package: $arch: build dependencies not installed" >&2; exit 1; }
   fi

@@ -7,8 +7,10 @@
 # With --package, also what building the Debian packages needs (build-essential, which
 # dpkg-buildpackage insists on, debhelper, lintian) and checks (desktop-file-validate,
 # appstreamcli).
+# When another apt or dpkg holds its lock (two set-ups at the same time), it waits for it.
 #   scripts/setup.sh [--tests] [--package]
 set -euo pipefail
+. "$(dirname "$0")/apt.sh"
 tests=0
 package=0
 for arg in "$@"; do
@@ -51,16 +53,14 @@ if [ "$package" -eq 1 ]; then
   packages+=(build-essential dpkg-dev debhelper lintian desktop-file-utils appstream)
 fi
 missing=()
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
 for p in "${packages[@]}"; do
   arch=${p#*:}
   if [ "$arch" != "$p" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-    $SUDO dpkg --add-architecture "$arch"
+    "${apt_sudo[@]}" dpkg --add-architecture "$arch"
   fi
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  $SUDO apt-get update
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+  apt_update
+  apt_get install -y --no-install-recommends "${missing[@]}"
 fi
