@@ -1,30 +1,38 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (scripts/package.sh), installs both with apt, checks their files,
-# the manual pages and `zundrel --version`, removes them and checks that nothing is left. Run as
-# root on a machine where the packages may be installed and removed.
+# Builds the Debian packages (scripts/package.sh), installs this machine's two with apt, checks
+# their files, the manual pages and `zundrel --version`, removes them and checks that nothing is
+# left. A step that fails shows why (scripts/steps.sh). Run as root on a machine where the
+# packages may be installed and removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-debs=($(scripts/package.sh | tail -2))
+. scripts/apt.sh
+step_prefix=check-package
+. scripts/steps.sh
+fail() { echo "check-package: $*" >&2; exit 1; }
+scripts/package.sh
+arch=$(dpkg --print-architecture)
+debs=(./build-deb/zundrel-headless_*_"$arch".deb ./build-deb/zundrel_*_"$arch".deb)
 files=(/usr/bin/zundrel-headless /usr/lib/systemd/system/zundrel@.service
        /usr/share/man/man1/zundrel-headless.1.gz /usr/bin/zundrel /usr/share/man/man1/zundrel.1.gz
        /usr/share/applications/zundrel.desktop /usr/share/icons/hicolor/scalable/apps/zundrel.svg
        /usr/share/metainfo/org.example.zundrel.metainfo.xml)
-DEBIAN_FRONTEND=noninteractive apt-get install -y "${debs[@]/#/./}" >/dev/null
+step "apt-get install" apt_get install -y "${debs[@]}"
 for f in "${files[@]}"; do
-  [ -e "$f" ] || { echo "package: missing after install: $f"; exit 1; }
+  [ -e "$f" ] || fail "missing after install: $f"
 done
-grep -q '^Icon=zundrel$' /usr/share/applications/zundrel.desktop
+grep -q '^Icon=zundrel$' /usr/share/applications/zundrel.desktop ||
+  fail "the desktop entry names another icon"
 ! dpkg-query -W -f='${Depends}' zundrel-headless | grep -q gtk ||
-  { echo "package: zundrel-headless depends on GTK"; exit 1; }
+  fail "zundrel-headless depends on GTK"
 want="zundrel $(sed -n 's/^project(zundrel VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
-[ "$(zundrel --version)" = "$want" ] || { echo "package: zundrel --version: not $want"; exit 1; }
-DEBIAN_FRONTEND=noninteractive apt-get remove -y zundrel zundrel-headless >/dev/null
+[ "$(zundrel --version)" = "$want" ] || fail "zundrel --version: not $want"
+step "apt-get remove" apt_get remove -y zundrel zundrel-headless
 for f in "${files[@]}"; do
-  [ ! -e "$f" ] || { echo "package: left after apt remove: $f"; exit 1; }
+  [ ! -e "$f" ] || fail "left after apt remove: $f"
 done
 for p in zundrel zundrel-headless; do
   if dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -qv 'not-installed'; then
-    echo "package: dpkg still knows $p after apt remove"; exit 1
+    fail "dpkg still knows $p after apt remove"
   fi
 done
-echo "package: ok: ${debs[*]} installed ($want), removed, nothing left"
+echo "check-package: ok: ${debs[*]} installed ($want), removed, nothing left"
