@@ -5,9 +5,9 @@
 # systemd unit; no GTK) and zundrel (the dialog program, which depends on it), with their debug
 # symbols. Each is checked with lintian (no error, no warning); the desktop entry with
 # desktop-file-validate and the AppStream metadata with appstreamcli. Installs what it needs first
-# (scripts/setup.sh --package, and each architecture's build dependencies with apt-get build-dep).
-# Each step's output goes to a log in build-deb/logs/; a step that fails shows the lines of its
-# log that say why.
+# (scripts/setup.sh --package; for another architecture, its cross toolchain; and each
+# architecture's build dependencies with apt-get build-dep). Each step's output goes to a log in
+# build-deb/logs/; a step that fails shows the lines of its log that say why.
 # Prints the packages' paths last. Install them with
 #   sudo apt install ./build-deb/zundrel-headless_*_amd64.deb ./build-deb/zundrel_*_amd64.deb
 #
@@ -33,6 +33,9 @@ for arch in "${archs[@]}"; do
       step "$arch: dpkg --add-architecture" "${apt_sudo[@]}" dpkg --add-architecture "$arch"
       step "$arch: apt-get update" apt_update
     fi
+    # The cross compiler (and dpkg-cross), which the build dependencies do not name.
+    step "$arch: cross toolchain" \
+      apt_get install -y --no-install-recommends "crossbuild-essential-$arch"
   fi
   step "$arch: build dependencies" \
     in_tree apt_get build-dep -y --no-install-recommends -a "$arch" ./
