@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian packages (scripts/package.sh), installs this machine's two with apt, checks
-# their files, the manual pages and `zundrel --version`, removes them and checks that nothing is
-# left. A step that fails shows why (scripts/steps.sh). Run as root on a machine where the
-# packages may be installed and removed.
+# Builds the Debian packages (scripts/package.sh) and installs this machine's two with the
+# README's install line, which must take no other architecture's packages from build-deb/ (after
+# `scripts/package.sh amd64 arm64 armhf` it holds three). Checks their files, the manual pages and
+# `zundrel --version`, removes them and checks that nothing is left. A step that fails shows why
+# (scripts/steps.sh). Run as root on a machine where the packages may be installed and removed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/apt.sh
@@ -10,13 +11,16 @@ step_prefix=check-package
 . scripts/steps.sh
 fail() { echo "check-package: $*" >&2; exit 1; }
 scripts/package.sh
-arch=$(dpkg --print-architecture)
-debs=(./build-deb/zundrel-headless_*_"$arch".deb ./build-deb/zundrel_*_"$arch".deb)
 files=(/usr/bin/zundrel-headless /usr/lib/systemd/system/zundrel@.service
        /usr/share/man/man1/zundrel-headless.1.gz /usr/bin/zundrel /usr/share/man/man1/zundrel.1.gz
        /usr/share/applications/zundrel.desktop /usr/share/icons/hicolor/scalable/apps/zundrel.svg
        /usr/share/metainfo/org.example.zundrel.metainfo.xml)
-step "apt-get install" apt_get install -y "${debs[@]}"
+line=$(grep -m1 '^scripts/package.sh && sudo apt install ' README.md) ||
+  fail "README.md has no line 'scripts/package.sh && sudo apt install ...' to install with"
+install=${line#scripts/package.sh && sudo }
+echo "check-package: $install" >&2
+step "the README's install line" env DEBIAN_FRONTEND=noninteractive \
+  bash -c "$install -y -o DPkg::Lock::Timeout=$apt_lock_wait"
 for f in "${files[@]}"; do
   [ -e "$f" ] || fail "missing after install: $f"
 done
@@ -35,4 +39,5 @@ for p in zundrel zundrel-headless; do
     fail "dpkg still knows $p after apt remove"
   fi
 done
-echo "check-package: ok: ${debs[*]} installed ($want), removed, nothing left"
+echo "check-package: ok: zundrel and zundrel-headless ($want) installed with the README's line," \
+  "removed, nothing left"

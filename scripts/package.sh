@@ -8,8 +8,9 @@
 # (scripts/setup.sh --package; for another architecture, its cross toolchain; and each
 # architecture's build dependencies with apt-get build-dep). Each step's output goes to a log in
 # build-deb/logs/; a step that fails shows the lines of its log that say why.
-# Prints the packages' paths last. Install them with
-#   sudo apt install ./build-deb/zundrel-headless_*_amd64.deb ./build-deb/zundrel_*_amd64.deb
+# Prints the packages' paths last. Install this machine's with
+#   a=$(dpkg --print-architecture)
+#   sudo apt install ./build-deb/zundrel-headless_*_$a.deb ./build-deb/zundrel_*_$a.deb
 #
 #   scripts/package.sh [ARCH...]     e.g. scripts/package.sh amd64 arm64 armhf
 set -euo pipefail
