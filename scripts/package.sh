@@ -26,7 +26,8 @@ step "appstreamcli validate" \
   appstreamcli validate --pedantic --no-net src/ui/gtk/org.example.zundrel.metainfo.xml
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-git archive --format=tar --prefix=zundrel/ HEAD | tar -x -C "$work"
+committed_tree() { git archive --format=tar --prefix=zundrel/ HEAD | tar -x -C "$work"; }
+step "git archive HEAD" committed_tree
 in_tree() { (cd "$work/zundrel" && "$@"); }
 for arch in "${archs[@]}"; do
   if [ "$arch" != "$native" ]; then

@@ -4,9 +4,9 @@
 # tools of the dialog's end-to-end test, ser2net, mingw-w64 and Wine for the Windows program and
 # its test, and Debian's cross toolchains and qemu-user for the arm64 and armhf builds and their
 # tests (the two architectures are added to dpkg's for their libraries).
-# With --package, also what building the Debian packages needs (build-essential, which
-# dpkg-buildpackage insists on, debhelper, lintian) and checks (desktop-file-validate,
-# appstreamcli).
+# With --package, also what building the Debian packages needs (git, which takes the committed
+# tree; build-essential, which dpkg-buildpackage insists on; debhelper, lintian) and checks
+# (desktop-file-validate, appstreamcli).
 # When another apt or dpkg holds its lock (two set-ups at the same time), it waits for it.
 #   scripts/setup.sh [--tests] [--package]
 set -euo pipefail
@@ -50,7 +50,7 @@ if [ "$tests" -eq 1 ]; then
   )
 fi
 if [ "$package" -eq 1 ]; then
-  packages+=(build-essential dpkg-dev debhelper lintian desktop-file-utils appstream)
+  packages+=(git build-essential dpkg-dev debhelper lintian desktop-file-utils appstream)
 fi
 missing=()
 for p in "${packages[@]}"; do
