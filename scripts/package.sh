@@ -5,38 +5,44 @@
 # systemd unit; no GTK) and zundrel (the dialog program, which depends on it), with their debug
 # symbols. Each is checked with lintian (no error, no warning); the desktop entry with
 # desktop-file-validate and the AppStream metadata with appstreamcli. Installs what it needs first
-# (scripts/setup.sh --package, and an architecture's build dependencies with apt-get build-dep).
-# Prints the packages' paths last. Install them with
-#   sudo apt install ./build-deb/zundrel-headless_*_amd64.deb ./build-deb/zundrel_*_amd64.deb
+# (scripts/setup.sh --package; for another architecture, its cross toolchain; and each
+# architecture's build dependencies with apt-get build-dep). Each step's output goes to a log in
+# build-deb/logs/; a step that fails shows the lines of its log that say why.
+# Prints the packages' paths last. Install this machine's with
+#   a=$(dpkg --print-architecture)
+#   sudo apt install ./build-deb/zundrel-headless_*_$a.deb ./build-deb/zundrel_*_$a.deb
 #
 #   scripts/package.sh [ARCH...]     e.g. scripts/package.sh amd64 arm64 armhf
 set -euo pipefail
 cd "$(dirname "$0")/.."
+. scripts/apt.sh
+. scripts/steps.sh
 native=$(dpkg --print-architecture)
 archs=("$@")
 [ ${#archs[@]} -gt 0 ] || archs=("$native")
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
-scripts/setup.sh --package >/dev/null
-desktop-file-validate src/ui/gtk/zundrel.desktop
-appstreamcli validate --pedantic --no-net src/ui/gtk/org.example.zundrel.metainfo.xml >/dev/null
+step "set-up (scripts/setup.sh --package)" scripts/setup.sh --package
+step "desktop-file-validate" desktop-file-validate src/ui/gtk/zundrel.desktop
+step "appstreamcli validate" \
+  appstreamcli validate --pedantic --no-net src/ui/gtk/org.example.zundrel.metainfo.xml
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-git archive --format=tar --prefix=zundrel/ HEAD | tar -x -C "$work"
-mkdir -p build-deb
+committed_tree() { git archive --format=tar --prefix=zundrel/ HEAD | tar -x -C "$work"; }
+step "git archive HEAD" committed_tree
+in_tree() { (cd "$work/zundrel" && "$@"); }
 for arch in "${archs[@]}"; do
   if [ "$arch" != "$native" ]; then
     if ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-      $SUDO dpkg --add-architecture "$arch"
-      $SUDO apt-get update >/dev/null
+      step "$arch: dpkg --add-architecture" "${apt_sudo[@]}" dpkg --add-architecture "$arch"
+      step "$arch: apt-get update" apt_update
     fi
-    (cd "$work/zundrel" && DEBIAN_FRONTEND=noninteractive $SUDO apt-get build-dep -y \
-      --no-install-recommends -a "$arch" ./ >"$work/deps.log" 2>&1) ||
-      { tail -20 "$work/deps.log"; echo "package: $arch: build dependencies not installed" >&2; exit 1; }
+    # The cross compiler (and dpkg-cross), which the build dependencies do not name.
+    step "$arch: cross toolchain" \
+      apt_get install -y --no-install-recommends "crossbuild-essential-$arch"
   fi
-  (cd "$work/zundrel" && dpkg-buildpackage -b -us -uc -a "$arch" >"$work/build.log" 2>&1) ||
-    { tail -20 "$work/build.log"; echo "package: dpkg-buildpackage -a $arch failed" >&2; exit 1; }
-  lintian --fail-on error,warning "$work"/zundrel_*_"$arch".changes
+  step "$arch: build dependencies" \
+    in_tree apt_get build-dep -y --no-install-recommends -a "$arch" ./
+  step "$arch: dpkg-buildpackage" in_tree dpkg-buildpackage -b -us -uc -a "$arch"
+  step "$arch: lintian" lintian --fail-on error,warning "$work"/zundrel_*_"$arch".changes
   rm -f build-deb/*_"$arch".deb
   mv "$work"/*_"$arch".deb build-deb/
   rm -f "$work"/*_"$arch".*

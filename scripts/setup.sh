@@ -4,10 +4,13 @@
 # tools of the dialog's end-to-end test, ser2net, mingw-w64 and Wine for the Windows program and
 # its test, and Debian's cross toolchains and qemu-user for the arm64 and armhf builds and their
 # tests (the two architectures are added to dpkg's for their libraries).
-# With --package, also what building the Debian packages needs (debhelper, lintian) and checks
+# With --package, also what building the Debian packages needs (git, which takes the committed
+# tree; build-essential, which dpkg-buildpackage insists on; debhelper, lintian) and checks
 # (desktop-file-validate, appstreamcli).
+# When another apt or dpkg holds its lock (two set-ups at the same time), it waits for it.
 #   scripts/setup.sh [--tests] [--package]
 set -euo pipefail
+. "$(dirname "$0")/apt.sh"
 tests=0
 package=0
 for arg in "$@"; do
@@ -47,19 +50,17 @@ if [ "$tests" -eq 1 ]; then
   )
 fi
 if [ "$package" -eq 1 ]; then
-  packages+=(dpkg-dev debhelper lintian desktop-file-utils appstream)
+  packages+=(git build-essential dpkg-dev debhelper lintian desktop-file-utils appstream)
 fi
 missing=()
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO=sudo
 for p in "${packages[@]}"; do
   arch=${p#*:}
   if [ "$arch" != "$p" ] && ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
-    $SUDO dpkg --add-architecture "$arch"
+    "${apt_sudo[@]}" dpkg --add-architecture "$arch"
   fi
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  $SUDO apt-get update
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
+  apt_update
+  apt_get install -y --no-install-recommends "${missing[@]}"
 fi
