@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the fuzz target: real conversations, one file each.
+"""Writes the seed corpora of the fuzz targets, one file a seed, a folder a target: real
+conversations (frames/), what servers of rfc2217:// lines send (telnet/), and line names (names/).
 
-Each file is a run of chunks, every chunk a length byte L followed by L + 1 bytes, exactly as the
-fuzz target reads its input. Addresses are on 127.0.0.1 only.
+Each file of frames/ and telnet/ is a run of chunks, every chunk a length byte L followed by L + 1
+bytes, exactly as the fuzz targets read their input. Addresses are on 127.0.0.1 only.
 """
 import os
 import sys
@@ -51,13 +52,29 @@ CORPUS = {
 }
 
 
+TELNET = {
+    "options_and_data": chunks(b"\xff\xfb\x01\xff\xfd\x00ab\xff\xff", b"\xff", b"\xfdc\xff\xfa,"
+                               b"e\xff\xff\x01\xff\xf0x"),
+    "ser2net_refusal": chunks(b"\xff\xfd\x2c\xff\xfb\x00Port already in use\r\n"),
+}
+
+NAMES = {
+    "socket": b"socket://localhost:2000",
+    "rfc2217": b"rfc2217://192.168.1.20:3333",
+    "listen": b"listen://:5000",
+    "ipv6": b"socket://[::1]:2000",
+    "bad": b"socket://user@host:1:2/x",
+}
+
+
 def main():
-    out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..",
+    top = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..",
                                                                 "tests", "fuzz_corpus")
-    os.makedirs(out, exist_ok=True)
-    for name, data in CORPUS.items():
-        with open(os.path.join(out, name), "wb") as f:
-            f.write(data)
+    for folder, corpus in (("frames", CORPUS), ("telnet", TELNET), ("names", NAMES)):
+        os.makedirs(os.path.join(top, folder), exist_ok=True)
+        for name, data in corpus.items():
+            with open(os.path.join(top, folder, name), "wb") as f:
+                f.write(data)
 
 
 if __name__ == "__main__":

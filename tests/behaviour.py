@@ -8,6 +8,7 @@
 
 import fcntl
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -16,9 +17,9 @@ import tempfile
 import termios
 import time
 
-from kit import (Peer, Program, Pty, Target, TcpDevice, answered, asleep, converse, network_line,
-                 option_rows, parse, preselected, refused, run_cases, sandboxed, ser2net,
-                 stalled_port, usage, wait_for)
+from kit import (Peer, Program, Pty, Target, TcpDevice, answered, asleep, bytes_of, converse, hexs,
+                 network_line, option_rows, parse, preselected, refused, run_cases, sandboxed,
+                 ser2net, stalled_port, usage, wait_for)
 
 POWER_ON = '01 00 01 02 -> 00 55 55 55 55 55 "power ON"'
 STATUS = '02 00 01 01 -> 02 00 02 02 02 "check Status"'
@@ -152,6 +153,19 @@ ROWS = [("%s with %s" % (how, name), lambda row, r=r, how=how: closed_while_bloc
     ("send larger than the socket's buffers", short_send),
     ("a device that never reads", never_read),
 ]
+
+
+def telnet_rows(harness):
+    # The rows of telnet.txt, each read whole and cut in two at every point.
+    h = Program(harness)
+    for line in open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "telnet.txt")):
+        given, _, want = line.partition("#")[0].partition(" -> ")
+        server, (device, _, answer) = bytes_of(given), want.partition("|")
+        want = "telnet %s | %s" % (hexs(bytes_of(device)), hexs(bytes_of(answer)))
+        for cut in range(len(server) if want != "telnet  | " or server else 0):
+            got = h.command("telnet %s , %s" % (hexs(server[:cut]), hexs(server[cut:])))
+            assert got.split() == want.split(), "%s cut at %d: %s" % (given, cut, got)
+    h.end()
 
 
 # The command line: the rows of options.txt (see scenario.py).
@@ -302,11 +316,14 @@ def through_ser2net(program):
 
 
 def killed_on_a_pty(program):
-    # The program killed on an emulator's pty, run as an unprivileged service runs it: the next one
-    # opens the port. A port another program holds is told with what holds it or, when that cannot
-    # be seen, what to do.
-    pty, nobody = Pty(), ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+    # The program killed on an emulator's pty, run as an unprivileged service runs it (a copy that
+    # anyone may run): the next one opens the port. A port another program holds is told with what
+    # holds it or, when that cannot be seen, what to do.
+    pty, nobody, tmp = Pty(), ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"], \
+        tempfile.TemporaryDirectory()
     os.chmod(pty.path, 0o666)
+    os.chmod(tmp.name, 0o755)
+    program = shutil.copy(os.path.join(os.path.dirname(program), "zundrel-headless"), tmp.name)
     me = "%s (pid %d)" % (open("/proc/self/comm").read().strip(), os.getpid())
     for n, wrap, words in [(0, nobody, "open at 9600 bit/s"), (1, nobody, "open at 9600 bit/s"),
                            (2, [], "in use by another program: " + me),  # the test has its lock
@@ -318,7 +335,7 @@ def killed_on_a_pty(program):
         assert h.wait("box") == "box %s: %s" % (pty.path, words)
         h.process.kill()
         h.process.wait(10)
-    pty.close()
+    pty.close(), tmp.cleanup()
 
 
 # The headless program's output and ends. Its stdout and stderr on a cooked terminal (ONLCR) that
@@ -356,7 +373,8 @@ def case(harness, function):
 
 if __name__ == "__main__":
     harness, program = sys.argv[1], sys.argv[2] if len(sys.argv) > 2 else None
-    cases = [(name, lambda f=f: case(harness, f)) for name, f in ROWS]
+    cases = [(name, lambda f=f: case(harness, f)) for name, f in ROWS] + [
+        ("Telnet rows", lambda: telnet_rows(harness))]
     if program:
         folder, pty = tempfile.TemporaryDirectory(), Pty()
         cases += [("--version, --help", lambda: shown(program))] + [

@@ -6,6 +6,8 @@
 //  - harness_serial (ZUNDREL_HARNESS_SERIAL): the real serial port and reader thread. Commands:
 //      open PATH        open the terminal at PATH as the port; prints "open 1" or "open 0"
 //      close            close the port
+//      telnet XX , XX   what an rfc2217:// line makes of these bytes from its server, read in the
+//                       chunks the commas cut: "telnet DEVICE'S BYTES | ITS ANSWERS"
 // Both: "log PATH" names the traffic log (nothing after "log": no log). Every command answers with
 // one line starting with its own name; events are printed as they happen:
 // "status LABEL", "box TEXT" (the box is dismissed at once), "send ...", "pause MS".
@@ -30,6 +32,7 @@
 #include "link/frame_assembly.h"
 #include "log/traffic_log.h"
 #ifdef ZUNDREL_HARNESS_SERIAL
+#include "line/telnet.h"
 #include "serial/serial_port.h"
 #endif
 
@@ -133,6 +136,31 @@ int main() {
         } else if (command == "close") {
             ClosePort();
             Print("close");
+        } else if (command == "telnet") {
+            TelnetInput input = {};
+            std::string kept, answered;
+            for (const char* p = arg; *p != '\0';) {
+                uint8_t chunk[256], answers[3 * sizeof chunk];
+                size_t n = 0, m = 0;
+                for (char* end; *(p += strspn(p, " ")) != '\0' && *p != ',' && n < sizeof chunk;
+                     p = end) {
+                    chunk[n++] = static_cast<uint8_t>(strtoul(p, &end, 16));
+                }
+                p += *p == ',' ? 1 : 0;
+                size_t k = TelnetTakeData(&input, chunk, n, answers, &m);
+                kept.append(reinterpret_cast<char*>(chunk), k);
+                answered.append(reinterpret_cast<char*>(answers), m);
+            }
+            std::string line = "telnet";
+            for (const std::string* part : {&kept, &answered}) {
+                for (unsigned char b : *part) {
+                    char pair[4];
+                    snprintf(pair, sizeof pair, " %02X", b);
+                    line += pair;
+                }
+                line += part == &kept ? " |" : "";
+            }
+            Print("%s", line.c_str());
 #endif
         }
     }

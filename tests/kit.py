@@ -354,6 +354,10 @@ def expand(token, env):
     return bytes([int(value, 16)]) * int(times or 1)
 
 
+def bytes_of(text):  # the bytes that transcript tokens write
+    return b"".join(expand(t, {}) for t in TOKEN.findall(text))
+
+
 class Exchange:
     # The device's bytes as chunks, the bytes of them that are logged, and what must follow.
     def __init__(self, tokens, env):
@@ -538,8 +542,8 @@ def option_rows(where, port, folder, spell=str):
 
         def value(m):  # a path: folders of 79 characters, each name within 255 bytes
             kind, n = m[1], int(m[2] or 0)
-            if kind in ("port", "9"):
-                return port if kind == "port" else "9" * n
+            if kind in ("port", "9", "a"):
+                return port if kind == "port" else kind * n
             n -= len(spell(folder))
             made.append(folder + "".join("/" if i % 80 == 0 and i < n - 1 else kind[-1]
                                          for i in range(n)))

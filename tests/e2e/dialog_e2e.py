@@ -86,8 +86,9 @@ class Driver(scenario.Driver):
 def ports(d, ptys, usb):  # usb: a pty made before the private /dev (none can be made inside it)
     # The port list: why a port does not open; a port plugged in after the start, lost.
     fcntl.flock(ptys[2].slave, fcntl.LOCK_EX)
+    me = "%s (pid %d)" % (open("/proc/self/comm").read().strip(), os.getpid())
     for n, state in ((4, "permission denied: add yourself to the dialout group"),
-                     (3, "in use by another program")):
+                     (3, "in use by another program: " + me)):  # this test holds its lock
         d.pick_port(n - 1)
         wait_for("COM%d %s" % (n, state), lambda: d.tip() == "COM%d: %s" % (n, state))
     link, label = "/dev/serial/by-id/usb-Zundrel_Device-if00", "usb-Zundrel_Device-if00 (%s)"

@@ -63,18 +63,21 @@ int main(int argc, char** argv) {
         DWORD id;
         GetWindowThreadProcessId(window, &id);
         HANDLE process = OpenProcess(PROCESS_ALL_ACCESS, 0, id);
+        wchar_t wide[sizeof text] = L"";
         auto there = static_cast<char*>(VirtualAllocEx(
-            process, NULL, sizeof(TOOLINFOA) + sizeof text, MEM_COMMIT, PAGE_READWRITE));
+            process, NULL, sizeof(TOOLINFOW) + sizeof wide, MEM_COMMIT, PAGE_READWRITE));
         if (tip == NULL || there == NULL) {
             return 2;
         }
         // Every member of the list's tool (cbSize, uFlags, hwnd, uId, rect, hinst, lpszText,
-        // lParam, lpReserved), put after its text in the memory lent.
-        TOOLINFOA tool = {sizeof tool, 0, window, (UINT_PTR)list, {}, NULL, there, 0, NULL};
-        WriteProcessMemory(process, there + sizeof text, &tool, sizeof tool, NULL);
-        Send(tip, TTM_GETTEXTA, sizeof text, reinterpret_cast<LPARAM>(there + sizeof text));
-        ReadProcessMemory(process, there, text, sizeof text, NULL);
+        // lParam, lpReserved), put after its text in the memory lent. The wide form: the narrow
+        // one gives 80 bytes at the most.
+        TOOLINFOW tool = {sizeof tool, 0, window, (UINT_PTR)list, {}, NULL, (LPWSTR)there, 0, NULL};
+        WriteProcessMemory(process, there + sizeof wide, &tool, sizeof tool, NULL);
+        Send(tip, TTM_GETTEXTW, sizeof text, reinterpret_cast<LPARAM>(there + sizeof wide));
+        ReadProcessMemory(process, there, wide, sizeof wide, NULL);
         VirtualFreeEx(process, there, 0, MEM_RELEASE);
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, sizeof text, NULL, NULL);
     } else if (command == "cancel") {
         PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, 0), 0);
     } else {

@@ -11,6 +11,7 @@ import subprocess
 import sys
 import tempfile
 import termios
+import time
 from functools import partial, partialmethod
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -55,13 +56,17 @@ class Driver(scenario.Driver):
 
 
 def every_port(d, ptys, tmp):
-    # COM7 (answered when preselected) and COM12 after COM4, COM12 answered when picked; the
-    # tooltip says why a port does not open.
+    # COM7 (answered when preselected) and COM12 after COM4, COM12 answered when picked, at first
+    # not there and tried every second until it is; the tooltip says why a port does not open.
     items = d.ask("items").split("\n")
     numbers = [int("0" + item[3:-1]) for item in items[4:]]
     assert items[:4] == ["COM%d:" % n for n in range(1, 5)] and numbers == sorted(set(numbers)) \
         and {7, 12} <= set(numbers), items
+    os.remove(os.path.join(tmp, "com12"))
     d.pick_port(items.index("COM12:"))
+    kit.wait_for("COM12 not there", lambda: d.tip() in (  # Wine opens a missing port as no port
+        "COM12: not present", "COM12: does not open as a serial port"), 20)
+    os.symlink(ptys[5].path, os.path.join(tmp, "com12"))
     kit.wait_for("COM12 at 9600", lambda: ptys[5].speed() == termios.B9600, 30)
     kit.answered(ptys[5], *scenario.STATUS)
     assert d.tip() == "COM12: open at 9600 bit/s"
@@ -111,22 +116,58 @@ def replugged(d, ptys, spare, tmp):
 
 
 def network_line(env, app, probe):
-    # socket:// to a listener of the test's, the device at its end: refused until it listens, then
-    # connected; the line drops with the listener gone (lost, the program asleep) and is back when
-    # it listens again, the adapter still on; Cancel ends the program while its line is lost.
+    # socket:// to a listener of the test's, the device at its end: refused until it listens; then
+    # turned away with words (told, tried at most once a second); then served, and connected. The
+    # line drops while a connect waits for ever (lost at once, asleep) and comes back, the adapter
+    # still on; Cancel ends the program while its line is lost.
     port = kit.free_port()
     url = "socket://127.0.0.1:%d" % port
     d = Driver(env, app, probe, "--port", url)
     kit.wait_for("refused", lambda: d.tip() == url + ": refused: waiting for it", 20)
+    stalled, stall = kit.stalled_port()
+    server, took = socket.create_server(("127.0.0.1", port)), []
+    server.settimeout(30)
+    for _ in range(3):
+        conn = server.accept()[0]
+        took.append(time.monotonic())
+        conn.sendall(b"Port already in use\r\n")
+        conn.close()
+    assert all(b - a > 0.9 for a, b in zip(took, took[1:])), "tries %s s apart" % took
+    told = d.tip()
+    assert told == url + ': closed by the other end at once: "Port already in use": waiting for ' \
+        "it", told
     for reply in (kit.POWER_ON[1], "01 00 03 02 31 30"):
-        with socket.create_server(("127.0.0.1", port)) as server:
-            server.settimeout(30)
-            device = kit.TcpDevice(server.accept()[0])
+        server = server or socket.create_server(("127.0.0.1", port))
+        server.settimeout(30)
+        device = kit.TcpDevice(server.accept()[0])
+        server = server.close()  # no longer listening: lost until it listens again
         kit.wait_for("connected", lambda: d.tip() == url + ": connected to " + url[9:], 20)
         kit.answered(device, kit.POWER_ON[0], reply)
+        if reply == kit.POWER_ON[1]:  # a connect that is never answered waits
+            kit.answered(device, "11 00 01 01", "11 00 02 01 00")
+            device.write(bytes.fromhex("11 00 12 03 00 00 02") + stall + bytes([127, 0, 0, 1]) +
+                         bytes(8))
+            kit.wait_for("the connect", lambda: d.status() == "connect socket", 10)
         device.close()
-        kit.wait_for("lost", lambda: d.tip() == url + ": lost: waiting for it to come back", 20)
+        kit.wait_for("lost", lambda: d.tip() == url + ": lost: waiting for it to come back", 5)
         kit.asleep(d.program.pid)
+    d.ask("cancel")
+    assert d.program.wait(timeout=30) == 0
+    [s.close() for s in stalled]
+    # listen://:PORT listens on 127.0.0.1 alone, and a second connection is closed at once.
+    url = "listen://:%d" % port
+    d = Driver(env, app, probe, "--port", url)
+    kit.wait_for("listening", lambda: d.tip() == url + ": listening: waiting for the connection", 20)
+    with socket.socket() as other:
+        assert other.connect_ex(("127.0.0.2", port)) != 0, "listening on 127.0.0.2"
+    with socket.create_connection(("127.0.0.1", port), 10) as conn:
+        device = kit.TcpDevice(conn)
+        kit.wait_for("connected", lambda: d.tip() == url + ": connected on 127.0.0.1:%d" % port, 20)
+        kit.answered(device, *kit.POWER_ON)
+        with socket.create_connection(("127.0.0.1", port), 10) as second:
+            second.settimeout(10)
+            assert second.recv(1) == b"", "a second connection kept"
+        kit.answered(device, *scenario.STATUS)
     d.ask("cancel")
     assert d.program.wait(timeout=30) == 0
 
