@@ -19,7 +19,7 @@ import time
 
 from kit import (Peer, Program, Pty, Target, TcpDevice, answered, asleep, bytes_of, converse, hexs,
                  network_line, option_rows, parse, preselected, refused, run_cases, sandboxed,
-                 ser2net, stalled_port, usage, wait_for)
+                 ser2net, stalled_port, turn_away, usage, wait_for)
 
 POWER_ON = '01 00 01 02 -> 00 55 55 55 55 55 "power ON"'
 STATUS = '02 00 01 01 -> 02 00 02 02 02 "check Status"'
@@ -239,13 +239,9 @@ def turned_away(program):
     # serves: told connected, and answered.
     with socket.create_server(("127.0.0.1", 0)) as server:
         url = "socket://127.0.0.1:%d" % server.getsockname()[1]
-        h, took = Program(program, "--port", url), []
+        h = Program(program, "--port", url)
         server.settimeout(5)
-        for _ in range(4):
-            conn = server.accept()[0]
-            took.append(time.monotonic())
-            conn.sendall(b"Port already in use\r\n")
-            conn.close()
+        took = turn_away(server, 4)
         asleep(h.process.pid)
         device = TcpDevice(server.accept()[0])
     assert all(b - a > 0.9 for a, b in zip(took, took[1:])), "tries %s s apart" % took

@@ -110,6 +110,18 @@ class Peer:
                 s.close()
 
 
+def turn_away(server, n, words=b"Port already in use\r\n"):
+    # Takes `n` connections on `server`, each told `words` and closed at once, as ser2net turns a
+    # client away. Returns when each was taken (time.monotonic()).
+    took = []
+    for _ in range(n):
+        conn = server.accept()[0]
+        took.append(time.monotonic())
+        conn.sendall(words)
+        conn.close()
+    return took
+
+
 def stalled_port():
     # A listener on 127.0.0.1 whose full backlog never answers a connect: its sockets (to close)
     # and its port, two bytes, least significant first.

@@ -30,37 +30,37 @@ struct LineKind {
     // with kPortOpen in `state`, or kNoLine with the PortStateCode of the failure and, in `detail`
     // (kLineDetailBytes), what more the user should know. A kind with `opensInReader` may wait (a
     // connection being made); the stop signal ends the wait.
-    LineHandle (*open)(const char* name, int* state, char* detail);
+    LineHandle (*open)(const char* name, int* state, char* detail) = nullptr;
     // Sets the open line to raw 8N1 at `speed` bit/s, where it has a speed. Not reported.
-    void (*configure)(LineHandle line, unsigned speed);
+    void (*configure)(LineHandle line, unsigned speed) = nullptr;
     // Closes the line; with `discard`, what it holds unsent and unread is dropped first, and the
     // line is let go for good (a listening socket closed too).
-    void (*close)(LineHandle line, bool discard);
+    void (*close)(LineHandle line, bool discard) = nullptr;
     // Waits up to `ms` (kNoTimeLimit: without a limit) until the line may have bytes. Returns 1, 0
     // when the time ran out or nothing came of a wake, -1 when the stop signal or the thread's
     // watch came first, -2 when the line has failed (its other end gone).
-    int (*awaitBytes)(LineHandle line, unsigned ms);
+    int (*awaitBytes)(LineHandle line, unsigned ms) = nullptr;
     // Reads up to `max` of the device's bytes that the line holds now, without waiting. Returns
     // their count, 0 when none is there (or only the line's own), -1 when the line has failed.
-    int (*read)(LineHandle line, uint8_t* bytes, size_t max);
+    int (*read)(LineHandle line, uint8_t* bytes, size_t max) = nullptr;
     // Writes all `n` bytes, waiting for room at most kWriteLimitMs. A failure is not reported: the
     // next read finds the line failed.
-    void (*write)(LineHandle line, const uint8_t* bytes, size_t n);
+    void (*write)(LineHandle line, const uint8_t* bytes, size_t n) = nullptr;
     // What fires when the open line fails while a command waits (kNothing: no such sign), and what
     // says whether it did (null: every firing), for the reader's thread watch.
-    Waitable (*lossWatch)(LineHandle line);
-    int (*lossFired)(Waitable w);
+    Waitable (*lossWatch)(LineHandle line) = nullptr;
+    int (*lossFired)(Waitable w) = nullptr;
     // Starts watching for signs that the line `name`, lost or not opened, may open now, and stores
     // in `wake` what is ready while a sign is pending (kNothing: none). Returns 1 when every return
     // gives a sign, 0 when the line must also be looked for every `retryMs`.
-    int (*watchReturn)(const char* name, Waitable* wake);
+    int (*watchReturn)(const char* name, Waitable* wake) = nullptr;
     // Takes the pending signs off the watch and watches again. Returns as watchReturn does.
-    int (*drainWatch)();
+    int (*drainWatch)() = nullptr;
     // Ends the watch and frees what it holds.
-    void (*endWatch)();
+    void (*endWatch)() = nullptr;
     // 1 when `open` may wait: the reader thread opens the line, from its start on.
-    int opensInReader;
-    unsigned retryMs;
+    int opensInReader = 0;
+    unsigned retryMs = 0;
 };
 
 // The terminal (Linux: a device path, a symlink to one, a pseudo-terminal) or COM port (Windows).
@@ -72,6 +72,10 @@ extern const LineKind kTtyLine;
 extern const LineKind kSocketLine;
 extern const LineKind kListenLine;
 extern const LineKind kRfc2217Line;
+
+// Returns the kind `base` with the calls that `over` has (the ones it leaves null are base's): a
+// kind of line stacked on another, as rfc2217:// is Telnet over the TCP line.
+LineKind Stacked(const LineKind& base, const LineKind& over);
 
 // Returns the kind of line that `name`, a port's device, names; never null. Any thread.
 const LineKind* LineKindOf(const char* name);

@@ -193,21 +193,25 @@ const LineKind kSocketLine = {
     .retryMs = kRetryMs,
 };
 
-const LineKind kListenLine = {
-    .open = Accept,
-    .configure = [](LineHandle, unsigned) {},
-    .close = CloseListened,
-    .awaitBytes = NetAwaitBytes,
-    .read = NetReceiveSome,
-    .write = WriteConnection,
-    .lossWatch = NetWaitable,
-    .lossFired = NetWatchFired,
-    .watchReturn = Listen,
-    .drainWatch = TakeConnectionSign,
-    .endWatch = EndListenWatch,
-    .opensInReader = 1,
-    .retryMs = kRetryMs,
-};
+// listen:// is the TCP line of socket:// but for how a connection comes and goes.
+const LineKind kListenLine = Stacked(kSocketLine, {.open = Accept,
+                                                   .close = CloseListened,
+                                                   .watchReturn = Listen,
+                                                   .drainWatch = TakeConnectionSign,
+                                                   .endWatch = EndListenWatch});
+
+LineKind Stacked(const LineKind& base, const LineKind& over) {
+    LineKind kind = base;
+    kind.open = over.open ? over.open : base.open;
+    kind.configure = over.configure ? over.configure : base.configure;
+    kind.close = over.close ? over.close : base.close;
+    kind.read = over.read ? over.read : base.read;
+    kind.write = over.write ? over.write : base.write;
+    kind.watchReturn = over.watchReturn ? over.watchReturn : base.watchReturn;
+    kind.drainWatch = over.drainWatch ? over.drainWatch : base.drainWatch;
+    kind.endWatch = over.endWatch ? over.endWatch : base.endWatch;
+    return kind;
+}
 
 const LineKind* LineKindOf(const char* name) {
     LineUrl url;

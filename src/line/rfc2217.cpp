@@ -71,16 +71,9 @@ void WriteTelnet(LineHandle line, const uint8_t* bytes, size_t n) {
     }
 }
 
-LineKind TelnetOverTcp() {
-    LineKind kind = kSocketLine;
-    kind.open = OpenTelnet;
-    kind.configure = SetRemotePort;
-    kind.read = ReadTelnet;
-    kind.write = WriteTelnet;
-    return kind;
-}
-
 }  // namespace
 
-// kSocketLine is constant-initialised, so it is whole before this copy of it is made.
-const LineKind kRfc2217Line = TelnetOverTcp();
+// kSocketLine is constant-initialised, so it is whole before it is stacked on.
+const LineKind kRfc2217Line = Stacked(
+    kSocketLine,
+    {.open = OpenTelnet, .configure = SetRemotePort, .read = ReadTelnet, .write = WriteTelnet});

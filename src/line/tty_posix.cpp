@@ -169,43 +169,20 @@ void CloseTerminal(LineHandle line, bool discard) {
     close(fd);
 }
 
+// Waits for the terminal's bytes or its hang-up.
 int AwaitTerminal(LineHandle line, unsigned ms) {
-    int r = WaitForDescriptor(static_cast<int>(line), POLLIN, ms);
-    return r <= 0 ? r : (r & POLLIN) != 0 ? 1 : -2;  // -2: hung up, or gone, with nothing to read
+    return AwaitReadable(static_cast<int>(line), ms);
 }
 
+// Reads what the terminal holds; 0 bytes (with VMIN 1) is a hang-up, EIO and the like a device
+// gone.
 int ReadTerminal(LineHandle line, uint8_t* bytes, size_t max) {
-    ssize_t n;
-    do {
-        n = read(static_cast<int>(line), bytes, max);
-    } while (n < 0 && errno == EINTR);
-    // 0 bytes (with VMIN 1): the other end hung up; EIO and the like: the device is gone.
-    return n > 0                                                ? static_cast<int>(n)
-           : n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0
-                                                                : -1;
+    return ReadNow(static_cast<int>(line), bytes, max);
 }
 
 void WriteTerminal(LineHandle line, const uint8_t* bytes, size_t n) {
-    int fd = static_cast<int>(line);
-    const uint64_t deadline = MonotonicMillis() + kWriteLimitMs;
-    for (size_t done = 0; done < n;) {
-        ssize_t w = write(fd, bytes + done, n - done);
-        if (w > 0) {
-            done += static_cast<size_t>(w);
-            continue;
-        }
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        // The port's output buffer is full: wait for room, for the stop signal, or for the limit.
-        uint64_t now = MonotonicMillis();
-        int r = w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && now < deadline
-                    ? WaitForDescriptor(fd, POLLOUT, static_cast<unsigned>(deadline - now))
-                    : -1;
-        if (r <= 0 || (r & (POLLERR | POLLHUP)) != 0) {
-            return;  // the port has failed or the time is up; the caller does not look
-        }
-    }
+    // The outcome is not examined: a port that failed is found so by its next read.
+    WriteWithin(static_cast<int>(line), bytes, n, MonotonicMillis() + kWriteLimitMs, write);
 }
 
 Waitable TerminalItself(LineHandle line) {

@@ -85,21 +85,13 @@ void ConfigureComPort(LineHandle line, unsigned speed) {
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = 1;
-    dcb.fParity = 1;
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
+    dcb.fBinary = dcb.fParity = dcb.fTXContinueOnXoff = 1;
+    // No flow control of either kind, DTR and RTS held on, nothing replaced or aborted.
+    dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = dcb.fOutX = dcb.fInX = 0;
+    dcb.fErrorChar = dcb.fNull = dcb.fAbortOnError = 0;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = 1;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
-    dcb.fErrorChar = 0;
-    dcb.fNull = 0;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.fAbortOnError = 0;
-    dcb.XonLim = 100;
-    dcb.XoffLim = 100;
+    dcb.XonLim = dcb.XoffLim = 100;
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
     dcb.EvtChar = 0;

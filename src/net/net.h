@@ -104,9 +104,6 @@ NetSocket NetListenOn(const NetAddress& at, int* failure);
 // or kNoSocket when none waits.
 NetSocket NetAcceptOne(NetSocket listener);
 
-// No deadline: a wait for room that only a failure or the stop signal ends.
-constexpr uint64_t kNoDeadline = ~uint64_t{0};
-
 // Sends all `n` bytes on `s`, waiting for room until `deadline` (MonotonicMillis) at the latest.
 // Returns 1, or 0 when the socket failed, the time ran out or the stop signal came first.
 int NetSendAll(NetSocket s, const uint8_t* bytes, size_t n, uint64_t deadline);

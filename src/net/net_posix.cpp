@@ -46,30 +46,9 @@ int ConnectWithin(int fd, const sockaddr* to, socklen_t size, unsigned ms, int* 
     return r > 0 && error == 0 ? 1 : 0;
 }
 
-// Sends from `bytes` until all `n` went, the socket failed, `deadline` (MonotonicMillis) passed or
-// the stop signal came. A peer that has gone away fails the send; it raises no SIGPIPE. Returns how
-// many went.
-size_t SendWithin(int fd, const uint8_t* bytes, size_t n, uint64_t deadline) {
-    size_t done = 0;
-    while (done < n) {
-        ssize_t w = send(fd, bytes + done, n - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (w > 0) {
-            done += static_cast<size_t>(w);
-            continue;
-        }
-        uint64_t now = MonotonicMillis();
-        if (w < 0 && errno == EINTR) {
-            continue;
-        }
-        unsigned ms = deadline == kNoDeadline ? kNoTimeLimit
-                      : now < deadline        ? static_cast<unsigned>(deadline - now)
-                                              : 0;
-        if (w == 0 || (errno != EAGAIN && errno != EWOULDBLOCK) || ms == 0 ||
-            WaitForDescriptor(fd, POLLOUT, ms) <= 0) {
-            break;
-        }
-    }
-    return done;
+// A send that never waits and never raises SIGPIPE: a peer that has gone away fails it.
+ssize_t SendNow(int fd, const void* bytes, size_t n) {
+    return send(fd, bytes, n, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 }  // namespace
@@ -126,7 +105,8 @@ int NetSend(NetSocket s, const uint8_t* data, int count) {
         return -1;
     }
     // A blocking send that the stop signal can end. The bytes already taken still go to the peer.
-    size_t done = SendWithin(static_cast<int>(s), data, static_cast<size_t>(count), kNoDeadline);
+    size_t done =
+        WriteWithin(static_cast<int>(s), data, static_cast<size_t>(count), kNoDeadline, SendNow);
     return done > 0 || count == 0 ? static_cast<int>(done) : -1;
 }
 
@@ -226,25 +206,17 @@ NetSocket NetAcceptOne(NetSocket listener) {
 }
 
 int NetSendAll(NetSocket s, const uint8_t* bytes, size_t n, uint64_t deadline) {
-    return SendWithin(static_cast<int>(s), bytes, n, deadline) == n ? 1 : 0;
+    return WriteWithin(static_cast<int>(s), bytes, n, deadline, SendNow) == n ? 1 : 0;
 }
 
 int NetReceiveSome(NetSocket s, uint8_t* bytes, size_t max) {
     // A plain read of the non-blocking connection, as a terminal's is read (the process's count of
     // bytes read counts it the same way).
-    ssize_t got;
-    do {
-        got = read(static_cast<int>(s), bytes, max);
-    } while (got < 0 && errno == EINTR);
-    // 0 bytes: the other end closed the connection.
-    return got > 0                                                ? static_cast<int>(got)
-           : got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0
-                                                                  : -1;
+    return ReadNow(static_cast<int>(s), bytes, max);
 }
 
 int NetAwaitBytes(NetSocket s, unsigned ms) {
-    int r = WaitForDescriptor(static_cast<int>(s), POLLIN, ms);
-    return r <= 0 ? r : (r & POLLIN) != 0 ? 1 : -2;  // -2: an error or hang-up, nothing to read
+    return AwaitReadable(static_cast<int>(s), ms);
 }
 
 Waitable NetWaitable(NetSocket s) {

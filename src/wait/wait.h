@@ -4,6 +4,7 @@
 // calls differ (wait_posix.cpp, wait_win32.cpp).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #ifdef _WIN32
@@ -13,10 +14,14 @@
 #else
 #include <poll.h>  // the event bits of WaitForDescriptor: POLLIN, POLLOUT, POLLERR, POLLHUP
 #include <pthread.h>
+#include <sys/types.h>
 #endif
 
 // A time limit that never runs out (the same value as Win32's INFINITE).
 constexpr unsigned kNoTimeLimit = 0xFFFFFFFFu;
+
+// No deadline: a wait for room that only a failure or the stop signal ends.
+constexpr uint64_t kNoDeadline = ~uint64_t{0};
 
 // What a wait waits for: on Linux a descriptor, ready when it polls readable; on Windows a handle,
 // ready when it is signalled.
@@ -134,6 +139,21 @@ int WaitForHandle(HANDLE h, unsigned ms);
 // error condition (a connect that failed).
 int WaitForSocket(uintptr_t s, bool forWrite, unsigned ms);
 #else
+// Writes the `n` bytes with `put` (a non-blocking write to `fd`, returning as write() does),
+// waiting for room on `fd` as often as needed until `deadline` (MonotonicMillis; kNoDeadline:
+// none), a failure or the stop signal. Returns how many were written.
+size_t WriteWithin(int fd, const uint8_t* bytes, size_t n, uint64_t deadline,
+                   ssize_t (*put)(int fd, const void* bytes, size_t n));
+
+// Reads up to `max` bytes that the non-blocking `fd` holds now. Returns their count, 0 when nothing
+// is there, -1 when its other end has closed it (a terminal hung up) or it failed.
+int ReadNow(int fd, uint8_t* bytes, size_t max);
+
+// Waits up to `ms` (kNoTimeLimit: without a limit) until `fd` has bytes to read or its other end
+// ended. Returns 1, 0 when the time ran out, -1 when the stop signal or the watch came first, -2
+// when it hung up or failed with nothing to read.
+int AwaitReadable(int fd, unsigned ms);
+
 // Waits up to `ms` (kNoTimeLimit: without a limit) for `events` (poll events) on descriptor `fd`,
 // as WaitForAny does. A negative `fd` waits for the stop signal only. Returns the events `fd`
 // reported (> 0, an error or hang-up included, as a readiness wait does), 0 when the time ran out,

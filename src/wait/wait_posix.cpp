@@ -13,16 +13,12 @@
 #include <new>
 
 #include "wait/wait.h"
+#include "wait/watch.h"
 
 namespace {
 
 std::atomic<int> g_stopFd{-1};
 std::atomic<int> g_stopRaised{0};
-
-// The calling thread's watch (-1: none), what says whether it fired, and whether it has.
-thread_local int t_watch = -1;
-thread_local int (*t_fired)(Waitable) = nullptr;
-thread_local int t_watchSeen = 0;
 
 // The eventfd of the stop signal, made on first use.
 int StopFd() {
@@ -44,15 +40,15 @@ int StopFd() {
 // of the first ready among them plus one with its events in `p`, 0 when the time ran out, -1 when
 // the stop signal or the watch ended it.
 int PollAll(struct pollfd* p, int n, unsigned ms) {
-    if (t_watchSeen) {
+    if (t_watch.seen) {
         return -1;
     }
     p[0] = {StopFd(), POLLIN, 0};
     // A hang-up or an error of the watch (poll reports them whatever is asked) fires it too. A
     // descriptor that is waited for anyway tells its caller itself.
-    p[1] = {t_watch, POLLRDHUP, 0};
+    p[1] = {t_watch.w, POLLRDHUP, 0};
     for (int i = 2; i < n + 2; ++i) {
-        p[1].fd = p[i].fd == t_watch ? -1 : p[1].fd;
+        p[1].fd = p[i].fd == t_watch.w ? -1 : p[1].fd;
     }
     const uint64_t deadline = MonotonicMillis() + ms;
     int left = ms == kNoTimeLimit ? -1 : static_cast<int>(ms);
@@ -62,10 +58,10 @@ int PollAll(struct pollfd* p, int n, unsigned ms) {
             return -1;
         }
         if (r > 0) {
-            if (p[1].revents != 0 && (t_fired == nullptr || t_fired(t_watch))) {
-                t_watchSeen = 1;
+            if (p[1].revents != 0 && (t_watch.fired == nullptr || t_watch.fired(t_watch.w))) {
+                t_watch.seen = 1;
             }
-            if (t_watchSeen || p[0].revents != 0) {
+            if (t_watch.seen || p[0].revents != 0) {
                 return -1;
             }
             for (int i = 2; i < n + 2; ++i) {
@@ -115,7 +111,7 @@ void ClearReaderStop() {
 }
 
 int ReaderStopRaised() {
-    return g_stopRaised.load() | t_watchSeen;
+    return g_stopRaised.load() | t_watch.seen;
 }
 
 int WaitForReaderStop(unsigned ms) {
@@ -139,6 +135,47 @@ int WaitForDescriptor(int fd, short events, unsigned ms) {
     return r > 0 ? ((p[2].revents & POLLNVAL) != 0 ? -1 : p[2].revents) : r;
 }
 
+size_t WriteWithin(int fd, const uint8_t* bytes, size_t n, uint64_t deadline,
+                   ssize_t (*put)(int fd, const void* bytes, size_t n)) {
+    size_t done = 0;
+    while (done < n) {
+        ssize_t w = put(fd, bytes + done, n - done);
+        if (w > 0) {
+            done += static_cast<size_t>(w);
+            continue;
+        }
+        if (w < 0 && errno == EINTR) {
+            continue;
+        }
+        uint64_t now = MonotonicMillis();
+        unsigned ms = deadline == kNoDeadline ? kNoTimeLimit
+                      : now < deadline        ? static_cast<unsigned>(deadline - now)
+                                              : 0;
+        int r = w < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && ms > 0
+                    ? WaitForDescriptor(fd, POLLOUT, ms)
+                    : 0;
+        if (r <= 0 || (r & POLLOUT) == 0) {
+            break;  // failed, the time is up, or the stop signal
+        }
+    }
+    return done;
+}
+
+int ReadNow(int fd, uint8_t* bytes, size_t max) {
+    ssize_t got;
+    do {
+        got = read(fd, bytes, max);
+    } while (got < 0 && errno == EINTR);
+    return got > 0                                                ? static_cast<int>(got)
+           : got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0
+                                                                  : -1;
+}
+
+int AwaitReadable(int fd, unsigned ms) {
+    int r = WaitForDescriptor(fd, POLLIN, ms);
+    return r <= 0 ? r : (r & POLLIN) != 0 ? 1 : -2;
+}
+
 int WaitForAny(const Waitable* w, int n, unsigned ms) {
     struct pollfd p[kMostWaited + 2];
     n = n < kMostWaited ? n : kMostWaited;
@@ -146,17 +183,6 @@ int WaitForAny(const Waitable* w, int n, unsigned ms) {
         p[i + 2] = {w[i], POLLIN, 0};
     }
     return PollAll(p, n, ms);
-}
-
-void SetThreadWatch(Waitable w, int (*fired)(Waitable)) {
-    t_watch = w;
-    t_fired = fired;
-}
-
-int TakeThreadWatch() {
-    int seen = t_watchSeen;
-    t_watchSeen = 0;
-    return seen;
 }
 
 Waitable MakeSignal() {

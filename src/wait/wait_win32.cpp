@@ -9,16 +9,12 @@
 #include <new>
 
 #include "wait/wait.h"
+#include "wait/watch.h"
 
 namespace {
 
 // The stop signal, made on first use.
 HANDLE volatile g_stopEvent = NULL;
-
-// The calling thread's watch (NULL: none), what says whether it fired, and whether it has.
-thread_local HANDLE t_watch = NULL;
-thread_local int (*t_fired)(Waitable) = nullptr;
-thread_local int t_watchSeen = 0;
 
 // Longest single select() wait; between two of them the stop signal and the watch are looked at.
 constexpr DWORD kSliceMs = 50;
@@ -43,11 +39,11 @@ HANDLE StopEvent() {
 
 // Looks at the thread's watch without waiting. Returns 1 when it has fired.
 int WatchFired() {
-    if (!t_watchSeen && t_watch != NULL && WaitForSingleObject(t_watch, 0) == WAIT_OBJECT_0 &&
-        (t_fired == nullptr || t_fired(t_watch))) {
-        t_watchSeen = 1;
+    if (!t_watch.seen && t_watch.w != NULL && WaitForSingleObject(t_watch.w, 0) == WAIT_OBJECT_0 &&
+        (t_watch.fired == nullptr || t_watch.fired(t_watch.w))) {
+        t_watch.seen = 1;
     }
-    return t_watchSeen;
+    return t_watch.seen;
 }
 
 struct ThreadStart {
@@ -73,7 +69,7 @@ void ClearReaderStop() {
 }
 
 int ReaderStopRaised() {
-    return WaitForSingleObject(StopEvent(), 0) == WAIT_OBJECT_0 || t_watchSeen ? 1 : 0;
+    return WaitForSingleObject(StopEvent(), 0) == WAIT_OBJECT_0 || t_watch.seen ? 1 : 0;
 }
 
 int WaitForReaderStop(unsigned ms) {
@@ -88,7 +84,7 @@ uint64_t MonotonicMillis() {
 }
 
 int WaitForAny(const Waitable* w, int n, unsigned ms) {
-    if (t_watchSeen) {
+    if (t_watch.seen) {
         return -1;
     }
     // The array holds the stop signal, the watch unless it is waited for anyway (its caller then
@@ -99,12 +95,12 @@ int WaitForAny(const Waitable* w, int n, unsigned ms) {
     waits[count++] = StopEvent();
     bool watchWaited = false;
     for (int i = 0; i < n && i < kMostWaited; ++i) {
-        watchWaited = watchWaited || w[i] == t_watch;
+        watchWaited = watchWaited || w[i] == t_watch.w;
     }
     int watchAt = -1;
-    if (t_watch != NULL && !watchWaited) {
+    if (t_watch.w != NULL && !watchWaited) {
         watchAt = count;
-        waits[count++] = t_watch;
+        waits[count++] = t_watch.w;
     }
     for (int i = 0; i < n && i < kMostWaited; ++i) {
         if (w[i] != NULL) {
@@ -172,17 +168,6 @@ int WaitForSocket(uintptr_t s, bool forWrite, unsigned ms) {
             return FD_ISSET(static_cast<SOCKET>(s), &failed) ? -2 : 1;
         }
     }
-}
-
-void SetThreadWatch(Waitable w, int (*fired)(Waitable)) {
-    t_watch = w;
-    t_fired = fired;
-}
-
-int TakeThreadWatch() {
-    int seen = t_watchSeen;
-    t_watchSeen = 0;
-    return seen;
 }
 
 Waitable MakeSignal() {

@@ -11,7 +11,6 @@ import subprocess
 import sys
 import tempfile
 import termios
-import time
 from functools import partial, partialmethod
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -125,13 +124,9 @@ def network_line(env, app, probe):
     d = Driver(env, app, probe, "--port", url)
     kit.wait_for("refused", lambda: d.tip() == url + ": refused: waiting for it", 20)
     stalled, stall = kit.stalled_port()
-    server, took = socket.create_server(("127.0.0.1", port)), []
+    server = socket.create_server(("127.0.0.1", port))
     server.settimeout(30)
-    for _ in range(3):
-        conn = server.accept()[0]
-        took.append(time.monotonic())
-        conn.sendall(b"Port already in use\r\n")
-        conn.close()
+    took = kit.turn_away(server, 3)
     assert all(b - a > 0.9 for a, b in zip(took, took[1:])), "tries %s s apart" % took
     told = d.tip()
     assert told == url + ': closed by the other end at once: "Port already in use": waiting for ' \
