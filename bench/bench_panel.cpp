@@ -8,4 +8,6 @@ void FrontShowError(const char*) {}
 
 void FrontTell(const char*) {}
 
+void FrontTrace(const char*) {}
+
 void FrontPortStateChanged() {}

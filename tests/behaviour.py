@@ -6,8 +6,10 @@
 #
 # Usage: behaviour.py HARNESS_SERIAL [ZUNDREL]
 
+import contextlib
 import fcntl
 import os
+import re
 import shutil
 import signal
 import socket
@@ -185,12 +187,12 @@ def shown(program):  # --version and --help: status 1 when they cannot be writte
         assert run(path, "-x").stderr == "%s: unknown option '-x' (see %s --help)\n" % (name, name)
 
 
-def option(program, args, want, log, pty):
+def option(program, args, want, made, pty):
     # A bad row: refused, the port never opened; an ok row: the headless program runs with it.
     pty.set_speed(termios.B1200)
     if want == "ok":
         h = Program(program, *args)
-        return preselected(pty, log), h.end()
+        return preselected(pty, made), h.end()
     refused(run(program, "--port", pty.path, "--speed", "38400", *args), want)
     assert pty.speed() == termios.B1200, "the port was opened"
 
@@ -311,6 +313,61 @@ def through_ser2net(program):
     pty.close(), tmp.cleanup()
 
 
+def routes(program):
+    # Where the device's traffic goes: its hosts table (a name, a wildcard, a blocked name, a bad
+    # line told and skipped, an edit picked up by the next lookup, the file gone told once and the
+    # last table kept), a redirect to another port of this machine, a connect denied that the
+    # listener never sees; and the trace of the whole conversation.
+    pty, tmp, peer = Pty(), tempfile.TemporaryDirectory(), Peer()
+    hosts, trace = os.path.join(tmp.name, "hosts"), os.path.join(tmp.name, "trace")
+    open(hosts, "w").write("10.1.2.3 server.example # ours\n10.1.2.4 *.games.example\n"
+                           "0.0.0.0 ads.example\n10.1.2.300 bad.example\n")
+    closed = socket.create_server(("127.0.0.1", 0))
+    shut = closed.getsockname()[1]
+    h = Program(program, "--port", pty.path, "--hosts", hosts, "--trace", trace, "--redirect",
+                "10.9.9.9:80=127.0.0.1:%d" % peer.server.getsockname()[1], "--deny",
+                "127.0.0.1/32:%d" % shut)
+    assert h.wait("box") == "box hosts %s:4: '10.1.2.300' is not an IPv4 address: skipped" % hosts
+    assert h.wait("box") == "box %s: open at 9600 bit/s" % pty.path
+    lookup = lambda name, *answer: "11 00 %02X 08 '%s' 00 -> 11 00 %s \"gethstbyname\"" % (  # noqa
+        len(name) + 2, name, "%02X 08 01 '%s' 00 %s" % (len(name) + 7, name, answer[0])
+        if answer else "02 08 00")
+    talk = lambda *lines: converse(Target(h, pty), peer, parse("row", peer.env, list(lines))[1])  # noqa
+    talk(POWER_ON, lookup("server.example", "0A 01 02 03"), lookup("x.y.Games.example",
+         "0A 01 02 04"), lookup("games.example"), lookup("ADS.example"))
+    open(hosts, "w").write("10.1.2.5 server.example\n")
+    talk(lookup("server.example", "0A 01 02 05"), OPEN, CONNECT.replace("{port} 7F 00 00 01",
+         "50 00 0A 09 09 09"), "11 00 04 0E 00 'hi' -> 11 00 03 0E 00 02 \"send socket\"",
+         "peer expect 'hi'", OPEN[:-16] + '01 "open socket"', "11 00 12 03 01 00 02 %02X %02X 7F 00"
+         " 00 01 00*8 -> 11 00 03 03 01 00 \"connect socket\"" % (shut & 255, shut >> 8))
+    assert h.wait("box") == "box connect to 127.0.0.1:%d denied by --deny 127.0.0.1/32:%d" % (
+        shut, shut)
+    closed.setblocking(False)
+    with contextlib.suppress(BlockingIOError):
+        assert not closed.accept(), "the denied connect reached the listener"
+    os.remove(hosts)
+    answered(pty, "11 00 10 08 %s 00" % b"server.example".hex(), "11 00 15 08 01 %s 00 0A 01 02 "
+             "05" % b"server.example".hex())
+    assert h.wait("box") == "box hosts %s: gone: the table last read stays in use" % hosts
+    h.events.clear()
+    talk('11 00 02 07 00 -> 11 00 03 07 00 01 "close socket"')
+    h.end()
+    want = ["lookup server.example: 10.1.2.3 from the hosts table",
+            "lookup x.y.Games.example: 10.1.2.4 from the hosts table",
+            "lookup games.example: not found by the resolver",
+            "lookup ADS.example: blocked by the hosts table",
+            "lookup server.example: 10.1.2.5 from the hosts table", "open: socket 0",
+            "connect socket 0 to 127.0.0.1:%d (redirected from 10.9.9.9:80): connected in MS" %
+            peer.server.getsockname()[1], "send on socket 0: 2 bytes", "open: socket 1",
+            "connect socket 1 to 127.0.0.1:%d (denied by --deny 127.0.0.1/32:%d): not tried" % (
+                shut, shut), "lookup server.example: 10.1.2.5 from the hosts table",
+            "close socket 0"]
+    got = [re.sub(r"\d+ ms$", "MS", line.partition(" ")[2]) for line in open(trace).read().split(
+        "\n") if re.match(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3} ", line)]
+    assert got == want, got
+    [s.close() for s in (closed, pty, peer)], tmp.cleanup()
+
+
 def killed_on_a_pty(program):
     # The program killed on an emulator's pty, run as an unprivileged service runs it (a copy that
     # anyone may run): the next one opens the port. A port another program holds is told with what
@@ -383,6 +440,7 @@ if __name__ == "__main__":
             ("socket:// over IPv6", lambda: on_ipv6(program)),
             ("through ser2net", lambda: through_ser2net(program)),
             ("killed on a pty", lambda: killed_on_a_pty(program)),
+            ("the device's routes and trace", lambda: routes(program)),
             ("stalled output, SIGTERM", lambda: stalled_output(program, signal.SIGTERM)),
             ("stalled output, SIGHUP", lambda: stalled_output(program, signal.SIGHUP))]
     sys.exit(run_cases(cases))

@@ -67,6 +67,10 @@ void FrontShowError(const char* text) {
 
 void FrontTell(const char*) {}
 
+void FrontTrace(const char* line) {
+    Print("trace %s", line);
+}
+
 #ifdef ZUNDREL_HARNESS_SERIAL
 void FrontPortStateChanged() {}
 #else

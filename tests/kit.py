@@ -543,29 +543,35 @@ def answered(pty, request, reply):  # the device's request gets this reply
 
 
 def option_rows(where, port, folder, spell=str):
-    # The rows of ../options.txt for `where` ("l" or "w"): (arguments, "ok" or what the stderr line
-    # holds, the file of the last path made). Paths are made in `folder`, given as `spell` writes
-    # them.
+    # The rows of options.txt for `where` ("l" or "w"): (arguments, "ok" or what the stderr line
+    # holds, the files made: the last of each kind). Paths are made in `folder`, given as `spell`
+    # writes them; {hosts} is a hosts table naming server.example, {trace} and {none} files not
+    # there yet.
     rows = []
-    for line in open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "options.txt"), encoding="utf-8"):
+    for line in open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "options.txt"),
+                     encoding="utf-8"):
         places, _, case = line.partition(" ")
         args, _, want = case.strip().partition(" -> ")
-        made = []
+        made = {}
 
         def value(m):  # a path: folders of 79 characters, each name within 255 bytes
             kind, n = m[1], int(m[2] or 0)
             if kind in ("port", "9", "a"):
                 return port if kind == "port" else kind * n
+            if kind in ("hosts", "trace", "none"):
+                made[kind] = os.path.join(folder, kind)
+                if kind == "hosts":
+                    open(made[kind], "w").write("10.1.2.3 server.example\n")
+                return spell(made[kind])
             n -= len(spell(folder))
-            made.append(folder + "".join("/" if i % 80 == 0 and i < n - 1 else kind[-1]
-                                         for i in range(n)))
-            os.makedirs(os.path.dirname(made[-1]), exist_ok=True)
-            if kind == "link" and not os.path.lexists(made[-1]):
-                os.symlink(port, made[-1])
-            return spell(made[-1])
+            made[kind] = folder + "".join("/" if i % 80 == 0 and i < n - 1 else kind[-1]
+                                          for i in range(n))
+            os.makedirs(os.path.dirname(made[kind]), exist_ok=True)
+            if kind == "link" and not os.path.lexists(made[kind]):
+                os.symlink(port, made[kind])
+            return spell(made[kind])
         if where in places and line[0] != "#":
-            rows.append(([re.sub(r"{(\w+):?(\d*)}", value, a) for a in args.split()], want,
-                         (made or [None])[-1]))
+            rows.append(([re.sub(r"{(\w+):?(\d*)}", value, a) for a in args.split()], want, made))
     return rows
 
 
@@ -574,16 +580,25 @@ def refused(done, want):  # a bad row: exit status 2 and one short line on stder
         want in done.stderr and len(done.stderr) < 200, (done.returncode, done.stdout, done.stderr)
 
 
-def preselected(pty, log, driver=None):
+LOOKUP = ("11 00 10 08 %s 00" % "server.example".encode().hex(),  # answered by its hosts table
+          "11 00 15 08 01 %s 00 0A 01 02 03" % "server.example".encode().hex())
+
+
+def preselected(pty, made, driver=None):
     # Started with an "ok" row of options.txt: its port opens at 38400 bit/s, shown so (the speed
-    # checked, the tooltip) with the status empty, and its log is written. A driver then goes back
-    # to 9600 bit/s and COM1.
+    # checked, the tooltip) with the status empty; its log is written, a lookup answered from its
+    # hosts table and traced. A driver then goes back to 9600 bit/s and COM1.
     wait_for("the port preselected at 38400 bit/s", lambda: pty.speed() == termios.B38400, 30)
     if driver:
         wait_for("38400 and the port's state shown", lambda: driver.status() == "" and
                  driver.checked(38400) and driver.tip().endswith(" open at 38400 bit/s"))
     answered(pty, *POWER_ON)
-    wait_for("the log", lambda: open(log, newline="").read() == "R> %s \r\nS> %s \r\n" % POWER_ON)
+    answered(pty, *LOOKUP)
+    log = "".join("%s> %s \r\n" % (d, hexs(bytes.fromhex(f))) for pair in (POWER_ON, LOOKUP)
+                  for d, f in zip("RS", pair))
+    wait_for("the log", lambda: open(made["log"], newline="").read() == log)
+    wait_for("the trace", lambda: re.fullmatch(r"\S+ lookup server.example: 10.1.2.3 from the hosts"
+                                               r" table\n", open(made["trace"]).read()))
     if driver:
         driver.click_speed(9600)
         driver.pick_port(0)

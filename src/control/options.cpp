@@ -7,7 +7,9 @@
 #include "control/controller.h"
 #include "front/front_end.h"
 #include "line/line_url.h"
+#include "log/trace.h"
 #include "serial/port_names.h"
+#include "sockets/routes.h"
 
 #ifndef ZUNDREL_VERSION
 #define ZUNDREL_VERSION "0.0.0"
@@ -98,6 +100,42 @@ int TakeLogOption(const char* value, StartOptions* o, char* text, size_t size) {
     return kOptionsRun;
 }
 
+// Says why `value` of the option `name` is refused, when `why` says it is.
+int Refuse(const char* name, const char* value, const char* why, char* text, size_t size) {
+    char format[160];
+    snprintf(format, sizeof format, "%s: '%%s': %s\n", name, why);
+    return Complain(text, size, format, value);
+}
+
+int TakeHostsOption(const char* value, StartOptions*, char* text, size_t size) {
+    const char* why = UseHostsFile(value);
+    return why != nullptr ? Refuse("--hosts", value, why, text, size) : kOptionsRun;
+}
+
+int TakeRedirectOption(const char* value, StartOptions*, char* text, size_t size) {
+    const char* why = AddRedirect(value);
+    return why != nullptr ? Refuse("--redirect", value, why, text, size) : kOptionsRun;
+}
+
+int TakeAllowOption(const char* value, StartOptions*, char* text, size_t size) {
+    const char* why = AddRule(1, value);
+    return why != nullptr ? Refuse("--allow", value, why, text, size) : kOptionsRun;
+}
+
+int TakeDenyOption(const char* value, StartOptions*, char* text, size_t size) {
+    const char* why = AddRule(0, value);
+    return why != nullptr ? Refuse("--deny", value, why, text, size) : kOptionsRun;
+}
+
+int TakeTraceOption(const char* value, StartOptions* o, char* text, size_t size) {
+    if (LogPathLength(value) >= kLogPathCapacity) {
+        return Say(kOptionsBad, text, size, "--trace: the path is longer than %zu %s\n",
+                   kLogPathCapacity - 1, kLogPathBytes > kLogPathCapacity ? "characters" : "bytes");
+    }
+    snprintf(o->tracePath, sizeof o->tracePath, "%s", value);
+    return kOptionsRun;
+}
+
 int TakeHeadlessOption(const char*, StartOptions* o, char*, size_t) {
     o->headless = 1;
     return kOptionsRun;
@@ -127,6 +165,22 @@ const OptionRow kOptions[] = {
      TakePortOption},
     {"--speed", "BPS", "9600 (unless given) or 38400 bit/s", TakeSpeedOption},
     {"--log", "FILE", "append every frame to the traffic log FILE", TakeLogOption},
+    {"--hosts", "FILE",
+     "answer the device's lookups from the hosts table FILE first (ADDRESS NAME...\n"
+     "lines; *.example.org for every name below it; 0.0.0.0 blocks a name)",
+     TakeHostsOption},
+    {"--redirect", "FROM=TO",
+     "send the device's connects to A.B.C.D[:PORT] to E.F.G.H[:PORT] instead\n"
+     "(repeatable)",
+     TakeRedirectOption},
+    {"--allow", "NET",
+     "let the device connect to A.B.C.D/N[:PORT] (repeatable; with --deny, the\n"
+     "first that matches decides; with any --allow, what none allows is denied)",
+     TakeAllowOption},
+    {"--deny", "NET", "keep the device from connecting to A.B.C.D/N[:PORT] (repeatable)",
+     TakeDenyOption},
+    {"--trace", "FILE", "write a line for each socket command to FILE (- for stdout)",
+     TakeTraceOption},
     {"--headless", nullptr,
      "(Linux) no window: status lines on stdout, unknown commands and port\n"
      "trouble on stderr; SIGINT, SIGTERM or SIGHUP ends it",
@@ -136,7 +190,7 @@ const OptionRow kOptions[] = {
 };
 
 // Column at which the help texts start.
-constexpr int kHelpColumn = 16;
+constexpr int kHelpColumn = 21;
 
 // Appends the printf-style text to the `size` bytes at `text`, of which `*n` are taken.
 void Add(char* text, size_t size, size_t* n, const char* format, ...) {
@@ -231,5 +285,6 @@ int ReadCommandLine(const char* program, int argc, char** argv, StartOptions* op
     }
     ControlPreselect(options->portLabel, options->portDevice, options->speed);
     SetLogPath(options->logPath);
+    SetTracePath(options->tracePath);
     return -1;
 }

@@ -1,5 +1,5 @@
-// The command line every program takes: --port, --speed, --log, --headless, --help and --version,
-// and the start-up path the programs share.
+// The command line every program takes: --port, --speed, --log, --hosts, --redirect, --allow,
+// --deny, --trace, --headless, --help and --version, and the start-up path the programs share.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +13,7 @@ struct StartOptions {
     char portDevice[kPortNameBytes];  // the device of that port
     unsigned speed;                   // 9600 or 38400
     char logPath[kLogPathBytes];      // UTF-8, at most kLogPathCapacity - 1 characters long
+    char tracePath[kLogPathBytes];    // as the log path; "-": standard output
     int headless;                     // 1 with --headless
 };
 
@@ -20,7 +21,8 @@ struct StartOptions {
 // runs it: in the help's usage line and before every complaint) into `options`. Each option is
 // "--name VALUE" or
 // "--name=VALUE"; the last of a repeated option counts. The port name is checked by NamedPort
-// (serial/port_names.h). Stops at --help, --version or the first bad option or value.
+// (serial/port_names.h); the hosts table is read, and the redirects and rules are taken
+// (sockets/routes.h), as they come. Stops at --help, --version or the first bad option or value.
 //  - Runs: hands the port and speed to the controller (ControlPreselect) and the path to the log
 //    (SetLogPath), and returns -1.
 //  - --help or --version: prints the text on stdout (FrontPrint) and returns 0, or 1 when it could

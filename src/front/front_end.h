@@ -25,11 +25,16 @@ void FrontSetStatus(const char* label);
 void FrontShowError(const char* text);
 
 // Tells, in one line of text for stderr, what the user should know and the dialog has no place
-// for: that the traffic log has just gone from written to not written or back ("traffic log PATH
-// cannot be written", "... written again"), or that a second connection to a listening line was
-// closed. Called on such an event only, never once a frame; also from the port's own threads. Must
-// not block. The Windows dialog stays silent.
+// for: that the traffic log or the trace has just gone from written to not written or back, that a
+// second connection to a listening line was closed, a line of the hosts table that cannot be read
+// or its file gone, a connect the destination policy denies. Called on such an event only, never
+// once a frame; from the reader, the port's own threads or the start. Must not block. The Windows
+// dialog stays silent.
 void FrontTell(const char* line);
+
+// Writes `line`, a line of the trace with its time stamp, on the program's standard output, where
+// it has one (the trace named "-"). Called once a socket command when asked for; must not block.
+void FrontTrace(const char* line);
 
 // Tells that the port's state changed by itself (its device lost, or back and reopened); the
 // program relays it to the window's thread, which calls ControlPortStateChanged. Must not wait for

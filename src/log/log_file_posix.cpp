@@ -1,8 +1,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "log/log_file.h"
 
@@ -30,4 +32,13 @@ int AppendToLogFile(const char* path, const char* text, size_t n) {
     }
     close(fd);  // also releases the lock
     return n == 0 ? 1 : 0;
+}
+
+void FormatTimeStamp(char* stamp) {
+    struct timespec now;
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local;
+    localtime_r(&now.tv_sec, &local);
+    size_t n = strftime(stamp, kTimeStampBytes, "%Y-%m-%dT%H:%M:%S", &local);
+    snprintf(stamp + n, kTimeStampBytes - n, ".%03ld", now.tv_nsec / 1000000);
 }

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <cstdio>
+
 #include "log/log_file.h"
 #include "log/traffic_log.h"
 
@@ -20,4 +22,11 @@ int AppendToLogFile(const char* path, const char* text, size_t n) {
     BOOL wrote = WriteFile(file, text, static_cast<DWORD>(n), &written, NULL);
     CloseHandle(file);
     return wrote && written == n ? 1 : 0;
+}
+
+void FormatTimeStamp(char* stamp) {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    snprintf(stamp, kTimeStampBytes, "%04u-%02u-%02uT%02u:%02u:%02u.%03u", t.wYear, t.wMonth,
+             t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
 }

@@ -4,24 +4,37 @@
 
 #include "front/front_end.h"
 #include "log/log_file.h"
-#include "wait/wait.h"
 
 namespace {
 
-// The log's path, under `lock`; and 1 while the last line went to the log file, 0 once one could
-// not be written (reader thread only).
-struct TrafficLog {
-    Lock lock;
-    char path[kLogPathBytes];
-    int written = 1;
-};
-TrafficLog g_log;
+// The traffic log's file.
+LineFile g_log;
 
 }  // namespace
 
+void SetLineFilePath(LineFile* file, const char* path) {
+    Held hold(file->lock);
+    snprintf(file->path, sizeof file->path, "%s", path);
+}
+
+void LineFilePath(LineFile* file, char* path) {
+    Held hold(file->lock);
+    snprintf(path, kLogPathBytes, "%s", file->path);
+}
+
+void AppendLine(LineFile* file, const char* what, const char* path, const char* text, size_t n) {
+    int written = AppendToLogFile(path, text, n);
+    if (written != file->written) {
+        file->written = written;
+        char told[kLogPathBytes + 32];
+        snprintf(told, sizeof told, "%s %s %s", what, path,
+                 written ? "written again" : "cannot be written");
+        FrontTell(told);
+    }
+}
+
 void SetLogPath(const char* path) {
-    Held hold(g_log.lock);
-    snprintf(g_log.path, sizeof g_log.path, "%s", path);
+    SetLineFilePath(&g_log, path);
 }
 
 size_t FormatLogLine(char direction, const uint8_t* bytes, size_t n, char* out) {
@@ -42,22 +55,12 @@ size_t FormatLogLine(char direction, const uint8_t* bytes, size_t n, char* out) 
 
 void WriteLogLine(char direction, const uint8_t* bytes, size_t n) {
     char path[kLogPathBytes];
-    {
-        Held hold(g_log.lock);
-        snprintf(path, sizeof path, "%s", g_log.path);
-    }
+    LineFilePath(&g_log, path);
     if (path[0] == '\0') {
         return;
     }
     // One line is written in a single call.
     char line[3 * kLogLineMaxBytes + 5];
     n = n < kLogLineMaxBytes ? n : kLogLineMaxBytes;  // a frame taken in or sent always fits
-    int written = AppendToLogFile(path, line, FormatLogLine(direction, bytes, n, line));
-    if (written != g_log.written) {
-        g_log.written = written;
-        char told[kLogPathBytes + 32];
-        snprintf(told, sizeof told, "traffic log %s %s", path,
-                 written ? "written again" : "cannot be written");
-        FrontTell(told);
-    }
+    AppendLine(&g_log, "traffic log", path, line, FormatLogLine(direction, bytes, n, line));
 }

@@ -124,9 +124,10 @@ def test(program, artefacts, root):
     run("import", "-window", d.wid, os.path.join(artefacts, "dialog.png"))
     scenario.run(d, ptys, root)
     # A second run: the options preselected; the window's close ends it.
-    [(args, _, log)] = [r for r in kit.option_rows("l", "/dev/ttyS2", root) if r[1] == "ok"]
+    [(args, _, made)] = [r for r in kit.option_rows("l", "/dev/ttyS2", root) if r[1] == "ok"]
     d = Driver(program, stderr, *args)
-    kit.preselected(ptys[2], log, d)
+    kit.preselected(ptys[2], made, d)
+    log = made["log"]
     assert text_of(d.log_field) == log
     for path, state in ((root, "cannot be written"), (log, "written again")):  # told on stderr
         d.set_log(path)

@@ -207,9 +207,9 @@ def test(exe, probe, artefacts, tmp, env):
         kit.refused(run(env, "wine", app, *args, timeout=60, text=True), want)
     for out, status in (("/dev/null", 0), ("/dev/full", 1)):
         assert run(env, "sh", "-c", 'wine "$0" --version >' + out, app).returncode == status, out
-    [(args, _, log)] = [row for row in rows if row[1] == "ok"]
+    [(args, _, made)] = [row for row in rows if row[1] == "ok"]
     d = Driver(env, app, probe, *args)
-    kit.preselected(ptys[4], log, d)
+    kit.preselected(ptys[4], made, d)
     replugged(d, ptys, spare, tmp)
     every_port(d, ptys, tmp)
     ptys[0].write(bytes.fromhex("11 00 01 02"))

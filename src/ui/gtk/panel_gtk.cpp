@@ -149,6 +149,15 @@ gboolean PrintTold(gpointer text) {
     return G_SOURCE_REMOVE;
 }
 
+// Writes the trace's line `text` (g_strdup'ed) to stdout on the window's thread, so the reader
+// never waits for stdout.
+gboolean PrintTraced(gpointer text) {
+    printf("%s\n", static_cast<const char*>(text));
+    fflush(stdout);
+    g_free(text);
+    return G_SOURCE_REMOVE;
+}
+
 // Waits until the box has been dismissed or the stop signal is raised. Returns 1 when dismissed.
 int WaitDismissedOrStop() {
     int r = WaitForDescriptor(g_errorBox.dismissedFd, POLLIN, kNoTimeLimit);
@@ -183,6 +192,10 @@ void FrontSetStatus(const char* label) {
 
 void FrontTell(const char* line) {
     g_idle_add(PrintTold, g_strdup(line));
+}
+
+void FrontTrace(const char* line) {
+    g_idle_add(PrintTraced, g_strdup(line));
 }
 
 void FrontShowError(const char* text) {

@@ -96,6 +96,10 @@ void FrontTell(const char* line) {
     Emit(1, line);
 }
 
+void FrontTrace(const char* line) {
+    EmitStamped(0, line);
+}
+
 void FrontSetPortTip(const char* text) {
     Emit(1, text);
 }

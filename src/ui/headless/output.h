@@ -11,6 +11,9 @@ int StartOutput();
 // before them, are dropped, and counted in one line once the stream takes lines again. Any thread.
 void Emit(int stream, const char* text);
 
+// Adds `line`, which has its own time stamp, for stream 0 (stdout) or 1 (stderr), as Emit does.
+void EmitStamped(int stream, const char* line);
+
 // Lets the writers write what is held, for at most 100 ms. Returns 1 when both have written
 // everything and ended, 0 when one is still blocked on a stalled stream.
 int EndOutput();

@@ -14,6 +14,8 @@
 #include <mutex>
 #include <string>
 
+#include "log/log_file.h"
+
 #include "ui/headless/output.h"
 
 namespace {
@@ -45,14 +47,9 @@ Outputs g_out;
 
 // Appends "TIME text\n" (local time to the millisecond) to `line`.
 void AppendStamped(std::string* line, const char* text) {
-    struct timespec now;
-    clock_gettime(CLOCK_REALTIME, &now);
-    struct tm local;
-    localtime_r(&now.tv_sec, &local);
-    char stamp[48];
-    size_t n = strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &local);
-    snprintf(stamp + n, sizeof stamp - n, ".%03ld ", now.tv_nsec / 1000000);
-    line->append(stamp).append(text).append("\n");
+    char stamp[kTimeStampBytes];
+    FormatTimeStamp(stamp);
+    line->append(stamp).append(" ").append(text).append("\n");
 }
 
 // Writes all `n` bytes to `fd`, waiting as long as it takes. A descriptor that fails loses them.
@@ -104,11 +101,8 @@ void* WriterMain(void* stream) {
     }
 }
 
-}  // namespace
-
-void Emit(int stream, const char* text) {
-    std::string line;
-    AppendStamped(&line, text);
+// Holds `line` for stream `stream`, or drops and counts it (see Emit).
+void Hold(int stream, const std::string& line) {
     std::lock_guard<std::mutex> lock(g_out.mutex);
     Output& out = g_out.stream[stream];
     if (out.dropped == 0 && out.inFlight + out.held.size() + line.size() <= kHeldBytes) {
@@ -117,6 +111,18 @@ void Emit(int stream, const char* text) {
     } else {
         ++out.dropped;
     }
+}
+
+}  // namespace
+
+void Emit(int stream, const char* text) {
+    std::string line;
+    AppendStamped(&line, text);
+    Hold(stream, line);
+}
+
+void EmitStamped(int stream, const char* line) {
+    Hold(stream, std::string(line) + "\n");
 }
 
 int EndOutput() {

@@ -259,6 +259,17 @@ void FrontShowError(const char* text) {
 // The dialog stays silent about the log, as it always has: no box, no line.
 void FrontTell(const char*) {}
 
+// The trace goes to the standard output the program was given (a redirection), if any: a dialog
+// program has no console of its own.
+void FrontTrace(const char* line) {
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD written;
+    if (out != NULL && out != INVALID_HANDLE_VALUE) {
+        WriteFile(out, line, static_cast<DWORD>(strlen(line)), &written, NULL);
+        WriteFile(out, "\r\n", 2, &written, NULL);
+    }
+}
+
 INT_PTR ShowControlDialog(HINSTANCE instance, const StartOptions& options) {
     // The wide form keeps the template's Japanese texts intact whatever the system's code page.
     INT_PTR code = DialogBoxParamW(instance, L"ZUNDRDLG", NULL, ControlDialogProc,
