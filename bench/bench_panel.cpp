@@ -8,6 +8,8 @@ void FrontShowError(const char*) {}
 
 void FrontTell(const char*) {}
 
+void FrontSocketCount(int) {}
+
 void FrontTrace(const char*) {}
 
 void FrontPortStateChanged() {}

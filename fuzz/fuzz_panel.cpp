@@ -11,6 +11,8 @@ void FrontShowError(const char*) {}
 
 void FrontTell(const char*) {}
 
+void FrontSocketCount(int) {}
+
 void FrontTrace(const char*) {}
 
 void WritePort(const uint8_t*, size_t) {}

@@ -23,9 +23,10 @@ done
 packages=(
   # the Linux program: compiler and build tools (g++ and make rather than build-essential, whose
   # Debian packaging tools bring Perl along), GTK 3 (its SVG loader draws the theme's images),
-  # libudev (the USB serial ports and their return), and a Japanese gothic font for the dialog's texts
+  # libudev (the USB serial ports and their return), libsystemd (a service tells systemd its state)
+  # and a Japanese gothic font for the dialog's texts
   g++ make cmake pkg-config
-  libgtk-3-dev libglib2.0-dev-bin librsvg2-common libudev-dev fonts-ipafont-gothic
+  libgtk-3-dev libglib2.0-dev-bin librsvg2-common libudev-dev libsystemd-dev fonts-ipafont-gothic
   # the session bus that GTK's settings store (dconf) depends on, without systemd, which a desktop
   # has anyway and a minimal system would otherwise get only for that
   dbus-x11
@@ -45,8 +46,8 @@ if [ "$tests" -eq 1 ]; then
     libxrender1 libxrandr2 libxcursor1 libxi6 libxinerama1 libxcomposite1 libxfixes3
     # the Raspberry Pi's architectures: cross compilers, the libraries the program links there, and
     # qemu-user to run what they build (without binfmt: the tests start qemu themselves)
-    crossbuild-essential-arm64 libudev-dev:arm64 libstdc++6:arm64
-    crossbuild-essential-armhf libudev-dev:armhf libstdc++6:armhf qemu-user
+    crossbuild-essential-arm64 libudev-dev:arm64 libsystemd-dev:arm64 libstdc++6:arm64
+    crossbuild-essential-armhf libudev-dev:armhf libsystemd-dev:armhf libstdc++6:armhf qemu-user
   )
 fi
 if [ "$package" -eq 1 ]; then

@@ -368,6 +368,28 @@ def routes(program):
     [s.close() for s in (closed, pty, peer)], tmp.cleanup()
 
 
+def notified(program):
+    # Run by systemd as a service of Type=notify (NOTIFY_SOCKET): ready once it runs, and its status
+    # kept current: the port's state and the sockets open; stopping when it ends.
+    with tempfile.TemporaryDirectory() as tmp:
+        systemd = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        systemd.bind(os.path.join(tmp, "notify"))
+        systemd.settimeout(10)
+        pty = Pty()
+        h = Program(program, "--port", pty.path,
+                    env=dict(os.environ, NOTIFY_SOCKET=systemd.getsockname()))
+        said = lambda: systemd.recv(4096).decode()  # noqa: E731
+        status = "STATUS=%s: open at 9600 bit/s, %%d socket%%s open" % pty.path
+        assert [said(), said()] == [status % (0, "s"), "READY=1\n" + status % (0, "s")]
+        h.wait("box")  # open
+        converse(Target(h, pty), Peer(), parse("row", {}, [POWER_ON, OPEN])[1])
+        assert said() == status % (1, "")
+        h.events.clear()
+        h.end(signal.SIGTERM)
+        assert said() == "STOPPING=1"
+        pty.close(), systemd.close()
+
+
 def killed_on_a_pty(program):
     # The program killed on an emulator's pty, run as an unprivileged service runs it (a copy that
     # anyone may run): the next one opens the port. A port another program holds is told with what
@@ -441,6 +463,7 @@ if __name__ == "__main__":
             ("through ser2net", lambda: through_ser2net(program)),
             ("killed on a pty", lambda: killed_on_a_pty(program)),
             ("the device's routes and trace", lambda: routes(program)),
+            ("a service of systemd", lambda: notified(program)),
             ("stalled output, SIGTERM", lambda: stalled_output(program, signal.SIGTERM)),
             ("stalled output, SIGHUP", lambda: stalled_output(program, signal.SIGHUP))]
     sys.exit(run_cases(cases))

@@ -67,6 +67,8 @@ void FrontShowError(const char* text) {
 
 void FrontTell(const char*) {}
 
+void FrontSocketCount(int) {}
+
 void FrontTrace(const char* line) {
     Print("trace %s", line);
 }

@@ -141,6 +141,11 @@ int TakeHeadlessOption(const char*, StartOptions* o, char*, size_t) {
     return kOptionsRun;
 }
 
+int TakeEveryLabelOption(const char*, StartOptions* o, char*, size_t) {
+    o->everyLabel = 1;
+    return kOptionsRun;
+}
+
 int ShowHelp(const char*, StartOptions*, char* text, size_t size);  // below the table
 
 int ShowVersion(const char*, StartOptions*, char* text, size_t size) {
@@ -185,6 +190,10 @@ const OptionRow kOptions[] = {
      "(Linux) no window: status lines on stdout, unknown commands and port\n"
      "trouble on stderr; SIGINT, SIGTERM or SIGHUP ends it",
      TakeHeadlessOption},
+    {"--every-label", nullptr,
+     "(without a window) a status line for every command, also one that repeats\n"
+     "the label before it (else a run is told once, and then as a count)",
+     TakeEveryLabelOption},
     {"--help", nullptr, "print this help and end", ShowHelp},
     {"--version", nullptr, "print the version and end", ShowVersion},
 };

@@ -15,6 +15,7 @@ struct StartOptions {
     char logPath[kLogPathBytes];      // UTF-8, at most kLogPathCapacity - 1 characters long
     char tracePath[kLogPathBytes];    // as the log path; "-": standard output
     int headless;                     // 1 with --headless
+    int everyLabel;                   // 1 with --every-label
 };
 
 // Reads the arguments argv[1] to argv[argc - 1] of the program `program` (its name, as the user

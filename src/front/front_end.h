@@ -36,6 +36,9 @@ void FrontTell(const char* line);
 // it has one (the trace named "-"). Called once a socket command when asked for; must not block.
 void FrontTrace(const char* line);
 
+// Tells how many sockets the device has open now, each time that changes. Must not block.
+void FrontSocketCount(int open);
+
 // Tells that the port's state changed by itself (its device lost, or back and reopened); the
 // program relays it to the window's thread, which calls ControlPortStateChanged. Must not wait for
 // the window's thread.

@@ -2,6 +2,7 @@
 // platform file each.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 #include "log/traffic_log.h"
@@ -25,6 +26,7 @@ void FormatTimeStamp(char* stamp);
 struct LineFile {
     Lock lock;
     char path[kLogPathBytes] = "";
+    std::atomic<bool> named{false};  // a path is set: without one, no line takes the lock
     int written = 1;
 };
 

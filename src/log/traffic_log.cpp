@@ -15,11 +15,15 @@ LineFile g_log;
 void SetLineFilePath(LineFile* file, const char* path) {
     Held hold(file->lock);
     snprintf(file->path, sizeof file->path, "%s", path);
+    file->named.store(path[0] != '\0');
 }
 
 void LineFilePath(LineFile* file, char* path) {
-    Held hold(file->lock);
-    snprintf(path, kLogPathBytes, "%s", file->path);
+    path[0] = '\0';
+    if (file->named.load()) {
+        Held hold(file->lock);
+        snprintf(path, kLogPathBytes, "%s", file->path);
+    }
 }
 
 void AppendLine(LineFile* file, const char* what, const char* path, const char* text, size_t n) {

@@ -40,10 +40,10 @@ int NetConnect(NetSocket s, uint16_t family, uint16_t port, const uint8_t addres
 // came after some went, -1 when it failed before any went.
 int NetSend(NetSocket s, const uint8_t* data, int count);
 
-// Reads one byte, waiting up to `ms` for it when none is there yet. Returns 1 when a byte was
-// stored, 0 when the time ran out or the peer has closed, -1 on failure or when the stop signal is
-// raised.
-int NetReadByteWithin(NetSocket s, uint8_t* byte, unsigned ms);
+// Takes up to `max` of the bytes that have come on `s` (with `peek`, a look at them that leaves
+// them there), waiting up to `ms` for the first when none has come yet. Returns their count, 0 when
+// the time ran out or the peer has closed, -1 on failure or when the stop signal is raised.
+int NetReceiveWithin(NetSocket s, uint8_t* bytes, size_t max, unsigned ms, bool peek);
 
 // Bytes of the longest host name the lookup takes, its NUL included.
 constexpr size_t kMostNameBytes = 256;

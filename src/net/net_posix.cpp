@@ -110,16 +110,15 @@ int NetSend(NetSocket s, const uint8_t* data, int count) {
     return done > 0 || count == 0 ? static_cast<int>(done) : -1;
 }
 
-int NetReadByteWithin(NetSocket s, uint8_t* byte, unsigned ms) {
+int NetReceiveWithin(NetSocket s, uint8_t* bytes, size_t max, unsigned ms, bool peek) {
     int fd = static_cast<int>(s);
     if (ReaderStopRaised()) {
         return -1;
     }
-    // With data waiting, a byte costs one read (system calls are what a block receive spends its
-    // time on); the wait comes only when nothing is there yet.
-    bool waited = false;
-    for (;;) {
-        ssize_t r = recv(fd, byte, 1, waited ? 0 : MSG_DONTWAIT);
+    // What has come costs one call (system calls are what a receive spends its time on); the wait
+    // comes only when nothing is there yet.
+    for (bool waited = false;;) {
+        ssize_t r = recv(fd, bytes, max, MSG_DONTWAIT | (peek ? MSG_PEEK : 0));
         if (r >= 0) {
             return static_cast<int>(r);
         }

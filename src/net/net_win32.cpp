@@ -155,21 +155,20 @@ int NetSend(NetSocket s, const uint8_t* data, int count) {
     return done > 0 || count == 0 ? static_cast<int>(done) : -1;
 }
 
-int NetReadByteWithin(NetSocket s, uint8_t* byte, unsigned ms) {
-    // The socket is non-blocking: read what is there, and wait only when nothing is.
-    char* into = reinterpret_cast<char*>(byte);
-    int r = recv(static_cast<SOCKET>(s), into, 1, 0);
+int NetReceiveWithin(NetSocket s, uint8_t* bytes, size_t max, unsigned ms, bool peek) {
+    // The socket is non-blocking: take what is there, and wait only when nothing is.
+    char* into = reinterpret_cast<char*>(bytes);
+    int flags = peek ? MSG_PEEK : 0;
+    int r = recv(static_cast<SOCKET>(s), into, static_cast<int>(max), flags);
     if (r == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
         int ready = WaitForSocket(static_cast<uintptr_t>(s), false, ms);
         if (ready == 0 || ready == -1) {
             return ready;
         }
-        r = recv(static_cast<SOCKET>(s), into, 1, 0);  // an error condition fails here
+        r = recv(static_cast<SOCKET>(s), into, static_cast<int>(max),
+                 flags);  // an error fails here
     }
-    if (r == SOCKET_ERROR) {
-        return -1;
-    }
-    return r == 1 ? 1 : 0;
+    return r == SOCKET_ERROR ? -1 : r;
 }
 
 int NetLookUpNow(const char* name, uint8_t address[4]) {

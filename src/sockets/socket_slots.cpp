@@ -1,14 +1,18 @@
 #include "sockets/socket_slots.h"
 
+#include "front/front_end.h"
+
 namespace {
 
 // The one slot table of the run: every slot free (kNoSocket) and the cursor at 0 at start.
 struct SocketSlotTable {
     NetSocket socket[kSocketSlots];
     int cursor;  // where the next allocation begins its search: 0 to 7
+    int open;    // how many slots hold a socket
 };
 SocketSlotTable g_slots = {
     {kNoSocket, kNoSocket, kNoSocket, kNoSocket, kNoSocket, kNoSocket, kNoSocket, kNoSocket},
+    0,
     0,
 };
 
@@ -33,6 +37,7 @@ uint8_t AllocSocketSlot() {
         }
         g_slots.socket[slot] = s;
         g_slots.cursor = (slot + 1) % kSocketSlots;
+        FrontSocketCount(++g_slots.open);
         return static_cast<uint8_t>(slot);
     }
     return kSlotFailure;
@@ -45,6 +50,7 @@ int CloseSocketSlot(int8_t slot) {
     }
     NetCloseSocket(s);
     g_slots.socket[slot] = kNoSocket;
+    FrontSocketCount(--g_slots.open);
     return 1;
 }
 
@@ -71,7 +77,22 @@ int SendOnSlot(int8_t slot, const uint8_t* data, int8_t count) {
     return NetSend(s, data, count);
 }
 
-// The receive loop shared by ReceiveBlock and ReceiveLine.
+// The bytes of `got` new ones at `buffer` + `held` (after `held` already received) that a line
+// receive takes: up to and with the first CR LF that ends the line (one that is not the first two
+// bytes of all), or all of them. Sets `ended` when the line ends there.
+static size_t TakenOfLine(const uint8_t* buffer, size_t held, size_t got, bool* ended) {
+    for (size_t i = held; i < held + got; ++i) {
+        if (i >= 2 && buffer[i - 1] == 0x0D && buffer[i] == 0x0A) {
+            *ended = true;
+            return i + 1 - held;
+        }
+    }
+    return got;
+}
+
+// The receive loop shared by ReceiveBlock and ReceiveLine: takes what has come as it comes, each
+// time waiting at most kReceiveWaitMs for more. A line receive looks at what came before it takes
+// it, so that the bytes after its CR LF stay in the socket.
 static uint8_t ReceiveBytes(int8_t slot, uint8_t* buffer, int8_t count, bool endAtLine) {
     if (count <= 0) {
         return kSlotFailure;
@@ -80,18 +101,22 @@ static uint8_t ReceiveBytes(int8_t slot, uint8_t* buffer, int8_t count, bool end
     if (s == kNoSocket) {
         return kSlotFailure;
     }
-    int received = 0;
-    while (received < count) {
-        if (NetReadByteWithin(s, buffer + received, kReceiveWaitMs) != 1) {
-            // A second of silence, the peer has closed, the read failed or the reader is stopping:
-            // the receive ends with what it has.
+    size_t received = 0;
+    for (bool ended = false; received < static_cast<size_t>(count) && !ended;) {
+        int got = NetReceiveWithin(s, buffer + received, static_cast<size_t>(count) - received,
+                                   kReceiveWaitMs, endAtLine);
+        // A second of silence, the peer has closed, the read failed or the reader is stopping:
+        // the receive ends with what it has.
+        if (got <= 0) {
             break;
         }
-        ++received;
-        if (endAtLine && received >= 3 && buffer[received - 2] == 0x0D &&
-            buffer[received - 1] == 0x0A) {
-            break;
+        size_t take = endAtLine ? TakenOfLine(buffer, received, static_cast<size_t>(got), &ended)
+                                : static_cast<size_t>(got);
+        if (endAtLine &&
+            NetReceiveWithin(s, buffer + received, take, 0, false) != static_cast<int>(take)) {
+            break;  // what was looked at cannot be taken: the socket failed
         }
+        received += take;
     }
     return received > 0 ? static_cast<uint8_t>(received) : kSlotFailure;
 }

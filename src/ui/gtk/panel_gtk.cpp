@@ -194,6 +194,9 @@ void FrontTell(const char* line) {
     g_idle_add(PrintTold, g_strdup(line));
 }
 
+// The dialog has no place for the sockets open.
+void FrontSocketCount(int) {}
+
 void FrontTrace(const char* line) {
     g_idle_add(PrintTraced, g_strdup(line));
 }

@@ -19,6 +19,7 @@
 #include "control/options.h"
 #include "front/front_end.h"
 #include "ui/headless/output.h"
+#include "ui/headless/service.h"
 #include "wait/wait.h"
 
 namespace {
@@ -47,6 +48,7 @@ int ServeUntilSignal() {
         _exit(1);  // a writer may have started: nothing is destroyed under it
     }
     ControlStart();
+    ServiceReady();
     // While the port is waited for, the controller tries it every second; otherwise the loop
     // sleeps until a signal or a change of the port's state.
     for (uint64_t tick = MonotonicMillis() + kControlTickMs;;) {
@@ -68,7 +70,9 @@ int ServeUntilSignal() {
             ControlPortStateChanged();
         }
     }
+    ServiceStopping();
     ControlEnd();
+    EndLabelRun();
     int flushed = EndOutput();
     close(signals);
     close(g_wakeFd);
@@ -84,7 +88,7 @@ int ServeUntilSignal() {
 // --- The program's face (front/front_end.h): its lines ----------------------------------------
 
 void FrontSetStatus(const char* label) {
-    Emit(0, label);
+    EmitLabel(label);
 }
 
 // The link goes on at once, as after OK.
@@ -102,6 +106,11 @@ void FrontTrace(const char* line) {
 
 void FrontSetPortTip(const char* text) {
     Emit(1, text);
+    ServicePortState(text);
+}
+
+void FrontSocketCount(int open) {
+    ServiceSockets(open);
 }
 
 void FrontPortStateChanged() {
@@ -118,5 +127,6 @@ int main(int argc, char** argv) {
     }
     StartOptions options;
     int ended = ReadCommandLine("zundrel-headless", argc, argv, &options);
+    EveryLabel(options.everyLabel);
     return ended >= 0 ? ended : ServeUntilSignal();
 }

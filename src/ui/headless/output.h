@@ -14,6 +14,16 @@ void Emit(int stream, const char* text);
 // Adds `line`, which has its own time stamp, for stream 0 (stdout) or 1 (stderr), as Emit does.
 void EmitStamped(int stream, const char* line);
 
+// Writes the status label `label` on stdout, as Emit does, when it differs from the one before: a
+// run of the same label is told once more, as a count ("recv a buffer (812 times)"), when another
+// comes or at the end (EndLabelRun). With `every` (EveryLabel), every label is written. Reader
+// thread.
+void EmitLabel(const char* label);
+void EveryLabel(int every);
+
+// Tells the count of the run of labels at the end, when it is more than one. Once the reader ended.
+void EndLabelRun();
+
 // Lets the writers write what is held, for at most 100 ms. Returns 1 when both have written
 // everything and ended, 0 when one is still blocked on a stalled stream.
 int EndOutput();

@@ -11,11 +11,11 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <string>
 
 #include "log/log_file.h"
-
 #include "ui/headless/output.h"
 
 namespace {
@@ -113,7 +113,40 @@ void Hold(int stream, const std::string& line) {
     }
 }
 
+// The run of one status label: the label and how many times it came in a row (0: none yet). Reader
+// thread, and the end once the reader ended.
+struct LabelRun {
+    char label[64];
+    unsigned long count;
+    int every;  // every label is written
+};
+LabelRun g_run;
+
 }  // namespace
+
+void EveryLabel(int every) {
+    g_run.every = every;
+}
+
+void EmitLabel(const char* label) {
+    if (!g_run.every && g_run.count > 0 && strcmp(label, g_run.label) == 0) {
+        ++g_run.count;
+        return;
+    }
+    EndLabelRun();
+    snprintf(g_run.label, sizeof g_run.label, "%s", label);
+    g_run.count = 1;
+    Emit(0, label);
+}
+
+void EndLabelRun() {
+    if (g_run.count > 1) {
+        char line[sizeof g_run.label + 32];
+        snprintf(line, sizeof line, "%s (%lu times)", g_run.label, g_run.count);
+        Emit(0, line);
+    }
+    g_run.count = 0;
+}
 
 void Emit(int stream, const char* text) {
     std::string line;

@@ -259,6 +259,9 @@ void FrontShowError(const char* text) {
 // The dialog stays silent about the log, as it always has: no box, no line.
 void FrontTell(const char*) {}
 
+// The dialog has no place for the sockets open.
+void FrontSocketCount(int) {}
+
 // The trace goes to the standard output the program was given (a redirection), if any: a dialog
 // program has no console of its own.
 void FrontTrace(const char* line) {
