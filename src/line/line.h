@@ -73,8 +73,8 @@ extern const LineKind kSocketLine;
 extern const LineKind kListenLine;
 extern const LineKind kRfc2217Line;
 
-// Returns the kind `base` with the calls that `over` has (the ones it leaves null are base's): a
-// kind of line stacked on another, as rfc2217:// is Telnet over the TCP line.
+// Returns the kind `base` with the calls that `over` has (the ones it leaves null, and its two
+// numbers, are base's): a kind of line stacked on another, as rfc2217:// is Telnet over the TCP line.
 LineKind Stacked(const LineKind& base, const LineKind& over);
 
 // Returns the kind of line that `name`, a port's device, names; never null. Any thread.

@@ -205,8 +205,11 @@ LineKind Stacked(const LineKind& base, const LineKind& over) {
     kind.open = over.open ? over.open : base.open;
     kind.configure = over.configure ? over.configure : base.configure;
     kind.close = over.close ? over.close : base.close;
+    kind.awaitBytes = over.awaitBytes ? over.awaitBytes : base.awaitBytes;
     kind.read = over.read ? over.read : base.read;
     kind.write = over.write ? over.write : base.write;
+    kind.lossWatch = over.lossWatch ? over.lossWatch : base.lossWatch;
+    kind.lossFired = over.lossFired ? over.lossFired : base.lossFired;
     kind.watchReturn = over.watchReturn ? over.watchReturn : base.watchReturn;
     kind.drainWatch = over.drainWatch ? over.drainWatch : base.drainWatch;
     kind.endWatch = over.endWatch ? over.endWatch : base.endWatch;

@@ -118,7 +118,7 @@ int NetReceiveSome(NetSocket s, uint8_t* bytes, size_t max);
 int NetAwaitBytes(NetSocket s, unsigned ms);
 
 // What is ready while `s` has bytes to read, its connection has ended or (listening) a connection
-// waits; kept for `s` until NetCloseSocket. Kept and used by one thread.
+// waits; kept for `s` until NetCloseSocket. Waited for by one thread at a time.
 Waitable NetWaitable(NetSocket s);
 
 // Takes what made NetWaitable(s) ready, for the thread watch (SetThreadWatch). Returns 1 when it
