@@ -6,17 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "check.h"
 #include "line/line_url.h"
-
-namespace {
-
-void Check(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string name(reinterpret_cast<const char*>(data), size < 600 ? size : 600);

@@ -2,21 +2,13 @@
 // byte L, then L + 1 bytes, the last chunk what is left): the device's bytes never outnumber the
 // server's, every answer is a refusal of one option, and the device's own bytes, escaped as the
 // line sends them, read back as they were.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include "check.h"
 #include "line/telnet.h"
-
-namespace {
-
-void Check(bool holds) {
-    if (!holds) {
-        __builtin_trap();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     TelnetInput input = {};

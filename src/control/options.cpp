@@ -91,13 +91,19 @@ int TakeSpeedOption(const char* value, StartOptions* o, char* text, size_t size)
     return kOptionsRun;
 }
 
-int TakeLogOption(const char* value, StartOptions* o, char* text, size_t size) {
+// Takes the path `value` of the option `name` into `path` (kLogPathBytes), as the log field takes
+// one, or says it is too long.
+int TakePath(const char* name, const char* value, char* path, char* text, size_t size) {
     if (LogPathLength(value) >= kLogPathCapacity) {
-        return Say(kOptionsBad, text, size, "--log: the path is longer than %zu %s\n",
+        return Say(kOptionsBad, text, size, "%s: the path is longer than %zu %s\n", name,
                    kLogPathCapacity - 1, kLogPathBytes > kLogPathCapacity ? "characters" : "bytes");
     }
-    snprintf(o->logPath, sizeof o->logPath, "%s", value);
+    snprintf(path, kLogPathBytes, "%s", value);
     return kOptionsRun;
+}
+
+int TakeLogOption(const char* value, StartOptions* o, char* text, size_t size) {
+    return TakePath("--log", value, o->logPath, text, size);
 }
 
 // Says why `value` of the option `name` is refused, when `why` says it is.
@@ -128,12 +134,7 @@ int TakeDenyOption(const char* value, StartOptions*, char* text, size_t size) {
 }
 
 int TakeTraceOption(const char* value, StartOptions* o, char* text, size_t size) {
-    if (LogPathLength(value) >= kLogPathCapacity) {
-        return Say(kOptionsBad, text, size, "--trace: the path is longer than %zu %s\n",
-                   kLogPathCapacity - 1, kLogPathBytes > kLogPathCapacity ? "characters" : "bytes");
-    }
-    snprintf(o->tracePath, sizeof o->tracePath, "%s", value);
-    return kOptionsRun;
+    return TakePath("--trace", value, o->tracePath, text, size);
 }
 
 int TakeHeadlessOption(const char*, StartOptions* o, char*, size_t) {
