@@ -257,9 +257,10 @@ def turned_away(program):
 
 
 def listening(program):
-    # listen:// on an address another program listens on: told once, no line a try, asleep. Once
-    # it is free, the program listens there, on 127.0.0.1 alone; an emulator that drops its
-    # connection and connects again at once is the line every time.
+    # listen:// on an address another program listens on: told once, no line a try, asleep; on an
+    # address this machine does not have, told so. Once it is free, the program listens there, on
+    # 127.0.0.1 alone; an emulator that drops its connection and connects again at once is the line
+    # every time.
     taken = socket.create_server(("127.0.0.1", 0))
     url = "listen://:%d" % taken.getsockname()[1]
     h = Program(program, "--port", url)
@@ -267,6 +268,10 @@ def listening(program):
         assert told == "box %s: opening" % url, told
     for _ in range(4):  # more than a second: tried again, with no line
         asleep(h.process.pid)
+    elsewhere = Program(program, "--port", "listen://192.0.2.1:%d" % taken.getsockname()[1])
+    while (told := elsewhere.wait("box")).endswith(": opening"):
+        pass
+    assert told.endswith(": not an address of this machine: waiting for it"), told
     taken.close()
     where = ("127.0.0.1", int(url.rpartition(":")[2]))
     assert h.wait("box") == "box %s: listening: waiting for the connection" % url
