@@ -28,7 +28,7 @@ PortTable g_ports;
 struct Choice {
     int picked;
     unsigned speed;
-    char shown[2 * kPortNameBytes + kLineDetailBytes];
+    char shown[kStateLineBytes];
 };
 Choice g_choice = {0, 9600, ""};
 

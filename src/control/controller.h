@@ -7,6 +7,7 @@
 #include <cstddef>
 
 #include "line/line.h"
+#include "serial/port_names.h"
 
 // --- Forwarded by the front end ------------------------------------------------------------------
 
@@ -50,6 +51,10 @@ void ControlEverySecond();
 // Returns 1 while the port picked did not open and ControlEverySecond tries it again, 0 otherwise
 // (a program that draws nothing needs no timer then).
 int ControlPortWaitedFor();
+
+// Most bytes of the port's state line that FrontSetPortTip shows, its NUL included: the port's
+// label, then its state's words with the device's name and what its line told.
+constexpr size_t kStateLineBytes = 2 * kPortNameBytes + kLineDetailBytes;
 
 // How often a front end calls ControlEverySecond: as often as a line is tried again.
 constexpr unsigned kControlTickMs = kRetryMs;

@@ -1,5 +1,6 @@
 // The command line every program takes: --port, --speed, --log, --hosts, --redirect, --allow,
-// --deny, --trace, --headless, --help and --version, and the start-up path the programs share.
+// --deny, --trace, --headless, --every-label, --help and --version, and the start-up path the
+// programs share.
 #pragma once
 
 #include <cstddef>
@@ -20,12 +21,12 @@ struct StartOptions {
 
 // Reads the arguments argv[1] to argv[argc - 1] of the program `program` (its name, as the user
 // runs it: in the help's usage line and before every complaint) into `options`. Each option is
-// "--name VALUE" or
-// "--name=VALUE"; the last of a repeated option counts. The port name is checked by NamedPort
-// (serial/port_names.h); the hosts table is read, and the redirects and rules are taken
-// (sockets/routes.h), as they come. Stops at --help, --version or the first bad option or value.
-//  - Runs: hands the port and speed to the controller (ControlPreselect) and the path to the log
-//    (SetLogPath), and returns -1.
+// "--name VALUE" or "--name=VALUE"; the last of a repeated option counts. The port name is checked
+// by NamedPort (serial/port_names.h); the hosts table is read, and the redirects and rules are
+// taken (sockets/routes.h), as they come. Stops at --help, --version or the first bad option or
+// value.
+//  - Runs: hands the port and speed to the controller (ControlPreselect) and the paths to the log
+//    (SetLogPath) and the trace (SetTracePath), and returns -1.
 //  - --help or --version: prints the text on stdout (FrontPrint) and returns 0, or 1 when it could
 //    not be written (said on stderr).
 //  - A bad option or value (on Windows, --headless too): prints one line on stderr, whatever the

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "net/net.h"
 
@@ -89,7 +90,7 @@ int ParseLineUrl(const char* name, LineUrl* url, const char** why) {
         return kNoUrl;
     }
     *url = LineUrl{};
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < static_cast<int>(std::size(kSchemes)); ++i) {
         if (strncmp(name, kSchemes[i], strlen(kSchemes[i])) == 0) {
             url->scheme = kLineSocket + i;
         }

@@ -1,5 +1,5 @@
-// The files the traffic log and the trace append their lines to, and the time stamps of lines, one
-// platform file each.
+// The files the traffic log and the trace append their lines to, and the time stamps of lines: the
+// system calls in one platform file each, the rest in log_file.cpp.
 #pragma once
 
 #include <atomic>

@@ -1,8 +1,5 @@
 #include "log/traffic_log.h"
 
-#include <cstdio>
-
-#include "front/front_end.h"
 #include "log/log_file.h"
 
 namespace {
@@ -11,31 +8,6 @@ namespace {
 LineFile g_log;
 
 }  // namespace
-
-void SetLineFilePath(LineFile* file, const char* path) {
-    Held hold(file->lock);
-    snprintf(file->path, sizeof file->path, "%s", path);
-    file->named.store(path[0] != '\0');
-}
-
-void LineFilePath(LineFile* file, char* path) {
-    path[0] = '\0';
-    if (file->named.load()) {
-        Held hold(file->lock);
-        snprintf(path, kLogPathBytes, "%s", file->path);
-    }
-}
-
-void AppendLine(LineFile* file, const char* what, const char* path, const char* text, size_t n) {
-    int written = AppendToLogFile(path, text, n);
-    if (written != file->written) {
-        file->written = written;
-        char told[kLogPathBytes + 32];
-        snprintf(told, sizeof told, "%s %s %s", what, path,
-                 written ? "written again" : "cannot be written");
-        FrontTell(told);
-    }
-}
 
 void SetLogPath(const char* path) {
     SetLineFilePath(&g_log, path);

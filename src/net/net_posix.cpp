@@ -186,7 +186,9 @@ NetSocket NetListenOn(const NetAddress& at, int* failure) {
     int on = 1;
     // Binds past the connections of an earlier listening that are still closing; another program
     // that listens on the address still keeps it.
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (fd >= 0) {
+        setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    }
     if (fd < 0 || bind(fd, AddressOf(at), static_cast<socklen_t>(at.size)) != 0 ||
         listen(fd, 1) != 0) {
         int e = errno;

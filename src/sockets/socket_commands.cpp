@@ -123,14 +123,14 @@ void LookUpHost(const Request& r) {
     const void* nul = memchr(name, 0, r.params);
     size_t n = nul != nullptr ? static_cast<size_t>(static_cast<const char*>(nul) - name) : 0;
     uint8_t answer[kFrameCapacity] = {0x00};  // 00: not found
-    const uint8_t* a = answer + 2 + n;
     if (nul == nullptr || n > kMaxHostName) {
         Trace("lookup: no name that ends in the frame");
         SendReply(kClassSocket, kLookUpHost, answer, 1);
         return;
     }
-    int table = LookUpInHostsTable(name, answer + 2 + n);
-    int found = table > 0 || (table == 0 && NetResolveIPv4(name, answer + 2 + n));
+    uint8_t* a = answer + 2 + n;  // the address, after the name with its NUL
+    int table = LookUpInHostsTable(name, a);
+    int found = table > 0 || (table == 0 && NetResolveIPv4(name, a));
     char words[kMaxHostName + 1];
     Printable(name, words, sizeof words);
     if (table < 0) {

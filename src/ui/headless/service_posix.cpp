@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "control/controller.h"
 #include "ui/headless/service.h"
 
 namespace {
@@ -13,14 +14,14 @@ namespace {
 struct ServiceStatus {
     std::mutex lock;
     bool asked = getenv("NOTIFY_SOCKET") != nullptr;
-    char port[512] = "";
+    char port[kStateLineBytes] = "";
     int sockets = 0;
 };
 ServiceStatus g_service;
 
 // Tells `first` (a state such as "READY=1\n", or "") and the status. The lock is held.
 void Tell(const char* first) {
-    char message[640];
+    char message[kStateLineBytes + 64];
     snprintf(message, sizeof message, "%sSTATUS=%s, %d socket%s open", first, g_service.port,
              g_service.sockets, g_service.sockets == 1 ? "" : "s");
     sd_notify(0, message);

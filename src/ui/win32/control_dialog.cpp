@@ -213,7 +213,7 @@ void FrontRemovePortItems(int from) {
 }
 
 void FrontSetPortTip(const char* text) {
-    char copy[1024];  // the longest state line: a line name of 271 bytes and its words
+    char copy[kStateLineBytes];
     lstrcpynA(copy, text, sizeof copy);
     TOOLINFOA tool = PortTool(g_dialog, copy);
     SendMessageA(g_portTip, TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&tool));
