@@ -70,8 +70,9 @@ class Row:
 
 
 # The port is closed, or the device replugged, while a command blocks or with half a frame taken
-# in. Closed: at once (sooner than the dial-up pause), and the command sends no reply. Replugged: the port back within a
-# second, the adapter still on, nothing of the frame before, the command's socket kept.
+# in. Closed: at once (sooner than the dial-up pause), and the command sends no reply. Replugged:
+# the port back within a second, the adapter still on, nothing of the frame before, the command's
+# socket kept.
 BLOCKED = [
     ("half a frame", [], "11 00 05 0E", None),
     ("dial-up pause", [], "01 00 01 08", "dialup"),
